@@ -1,0 +1,45 @@
+// The component runtime: where a library lives, and creating a class by programmatic identifier.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Export.h"
+
+namespace prescora {
+// A created object, called by member name (late binding). Arguments are texts, passed by
+// reference so members may write them back; the result is a text ("True"/"False" for Booleans).
+// This is the one type both libraries and the launcher agree on, so it lives outside the
+// libraries' namespaces; it has no state and no code of its own.
+class IComponent {
+ public:
+  virtual ~IComponent() = default;
+  // Raises a Failure (438, "El objeto no acepta esta propiedad o método") for an unknown member.
+  virtual std::string Invoke(std::string_view member, std::vector<std::string>& arguments) = 0;
+};
+}  // namespace prescora
+
+namespace PRESCORA_NS::platform::component {
+
+// The folder of the library (or program) that holds this code, without a trailing "/".
+std::string LibraryFolder();
+
+// Tests that link the code statically point the library folder at a temporary folder; an empty
+// text restores the real one. Applies to the whole process.
+void SetLibraryFolderForTesting(std::string folder);
+
+using prescora::IComponent;
+
+// Creates "Library.Class": loads lib<Library>.so from the library folder (never unloaded) and asks
+// its exported PrescoraCreateObject for the class. Raises 429 when the library or the class
+// cannot be had.
+std::unique_ptr<IComponent> CreateObject(std::string_view progId);
+
+}  // namespace PRESCORA_NS::platform::component
+
+// Exported by each library: a new object of the named class, or null when the library has none.
+// The caller owns it and deletes it through IComponent's virtual destructor.
+// Defined once per library (interface/, initiator/); the launcher defines none.
+extern "C" PRESCORA_API prescora::IComponent* PrescoraCreateObject(const char* className);

@@ -1,0 +1,44 @@
+// Private-profile (INI) settings files: the settings file and the audit file.
+//
+// Reading: section and key names are compared without regard to case; spaces around names and
+// values are ignored; a value enclosed in matching quotes (" or ') comes back without them; a
+// missing file, section or key reads as the default. A buffer of n characters returns at most
+// n-1 of them.
+//
+// Writing: creates the file (never its folder), the section and the key when missing, replaces
+// the value of an existing key and keeps every other line, comment and their order. Each write
+// holds an exclusive flock on "<file>.lock" and replaces the file atomically (a temporary file in
+// the same folder, then rename), so readers never see half a file and concurrent writers of one
+// file lose nothing.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/Export.h"
+
+namespace PRESCORA_NS::platform::profile {
+
+std::string GetString(const std::string& file, std::string_view section, std::string_view key,
+                      std::string_view defaultValue = "", std::size_t bufferChars = 255);
+
+// False when the file could not be written (missing folder, no permission); never throws.
+bool WriteString(const std::string& file, std::string_view section, std::string_view key,
+                 std::string_view value);
+
+// Several keys of one section in one locked, atomic replacement.
+bool WriteStrings(const std::string& file, std::string_view section,
+                  const std::vector<std::pair<std::string, std::string>>& values);
+
+// Read-modify-write of one key under the lock. `change` receives the current value ("" when
+// missing) and returns the new value, or nothing to leave the file untouched. An exception thrown
+// by `change` releases the lock and propagates. False when the file could not be written.
+bool Update(const std::string& file, std::string_view section, std::string_view key,
+            const std::function<std::optional<std::string>(const std::string&)>& change);
+
+}  // namespace PRESCORA_NS::platform::profile

@@ -1,0 +1,114 @@
+// XML documents over libxml2, with the members the records and the SOAP client rely on.
+//
+// A load succeeds only for a well-formed, namespace-well-formed document (an undeclared prefix
+// fails). White-space-only text between elements is dropped. Loads never touch the network,
+// never read external entities or DTDs and bound entity expansion; a bad document is a false
+// result, never a crash or an exception.
+//
+// Nodes and node lists hold a share of their document, so they stay valid after the Document
+// object that produced them is gone.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Export.h"
+
+struct _xmlNode;
+struct _xmlDoc;
+
+namespace PRESCORA_NS::platform::xml {
+
+class DocumentState;  // owns the libxml2 document
+class NodeList;
+class Document;
+
+enum class NodeType { None = 0, Element = 1, Attribute = 2, Text = 3, CData = 4, Comment = 8,
+                      Document = 9, Other = 99 };
+
+class Node {
+ public:
+  Node() = default;
+  Node(std::shared_ptr<DocumentState> doc, _xmlNode* node) : doc_(std::move(doc)), node_(node) {}
+
+  explicit operator bool() const noexcept { return node_ != nullptr; }
+  NodeType nodeType() const noexcept;
+  // Qualified name (prefix included): "SOAP-ENC:string"; "#text" for text nodes.
+  std::string nodeName() const;
+  // Name without prefix: "string".
+  std::string baseName() const;
+  // The namespace URI of an element or attribute, "" when none.
+  std::string namespaceURI() const;
+  // Text content: the concatenated text of the node and its descendants.
+  std::string Text() const;
+  std::string nodeTypedValue() const { return Text(); }
+  // Child nodes in document order (elements, text, ...), for an element or a document node.
+  NodeList childNodes() const;
+  // The attributes of an element, as nodes of type Attribute (nodeName, baseName, Text).
+  NodeList Attributes() const;
+  // The value of the attribute of that qualified name, "" when absent.
+  std::string GetAttribute(std::string_view qualifiedName) const;
+  Node parentNode() const;
+  Document ownerDocument() const;
+  // The node and its descendants as XML text.
+  std::string xml() const;
+
+  _xmlNode* raw() const noexcept { return node_; }
+  const std::shared_ptr<DocumentState>& state() const noexcept { return doc_; }
+
+ private:
+  std::shared_ptr<DocumentState> doc_;
+  _xmlNode* node_ = nullptr;
+};
+
+class NodeList {
+ public:
+  NodeList() = default;
+  NodeList(std::shared_ptr<DocumentState> doc, std::vector<_xmlNode*> nodes)
+      : doc_(std::move(doc)), nodes_(std::move(nodes)) {}
+
+  long length() const noexcept { return static_cast<long>(nodes_.size()); }
+  // The entry at an index counted from 0; an empty Node when out of range.
+  Node Item(long index) const;
+  std::vector<Node> items() const;
+  const std::shared_ptr<DocumentState>& state() const noexcept { return doc_; }
+
+ private:
+  std::shared_ptr<DocumentState> doc_;
+  std::vector<_xmlNode*> nodes_;
+};
+
+class Document {
+ public:
+  Document();  // an empty document
+  explicit Document(std::shared_ptr<DocumentState> state) : state_(std::move(state)) {}
+
+  // Parses text held in memory; replaces what the document held. False when it does not parse.
+  bool Loadxml(std::string_view text);
+  // Reads and parses a file. False when it cannot be read or does not parse.
+  bool Load(const std::string& path);
+  // Writes the document to a file (UTF-8, with an XML declaration), replacing any file there.
+  // False when the file cannot be written.
+  bool Save(const std::string& path) const;
+
+  Node documentElement() const;
+  NodeList childNodes() const;
+  std::string xml() const;
+  // Why the last load failed, for logs: "" after a successful load.
+  const std::string& parseError() const noexcept;
+
+  const std::shared_ptr<DocumentState>& state() const noexcept { return state_; }
+
+ private:
+  std::shared_ptr<DocumentState> state_;
+};
+
+// Escapes "&", "<" and ">" (and quotes, for attribute values) so that a value inserted into a
+// rendering reaches the other side exactly as it was set.
+std::string EscapeText(std::string_view text);
+std::string EscapeAttribute(std::string_view text);
+
+}  // namespace PRESCORA_NS::platform::xml

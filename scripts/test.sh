@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds Prescora and runs every test. With --sanitize, the address and undefined-behaviour
+# sanitizer build instead (in build-asan/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build
+flags=(-DPRESCORA_WERROR=ON)
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  flags+=(-DPRESCORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+scripts/install-deps.sh
+cmake -S . -B "$build" "${flags[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
