@@ -5,7 +5,6 @@ packages=(
   build-essential cmake pkg-config clang-format
   libxml2-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libnss3-dev libnss3-tools softhsm2 opensc
   tinyproxy python3-zeep openssl ca-certificates
 )
 missing=()
