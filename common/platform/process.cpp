@@ -1,0 +1,76 @@
+#include "common/platform/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace PRESCORA_NS::platform::process {
+
+namespace {
+
+// The program runs as a background job of a short-lived /bin/sh: the shell starts it and ends at
+// once, so the only child of the host is reaped here within a few milliseconds and the program
+// itself is adopted by init. No fork of the host (it may be large), no thread, no signal
+// disposition changed, and the arguments never pass through shell parsing: they are the shell's
+// positional parameters.
+constexpr const char* kShell = "/bin/sh";
+constexpr const char* kScript = "\"$0\" \"$@\" &";
+
+}  // namespace
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv_storage;
+  argv_storage.reserve(arguments.size() + 4);
+  argv_storage.emplace_back("sh");
+  argv_storage.emplace_back("-c");
+  argv_storage.emplace_back(kScript);
+  argv_storage.push_back(program);
+  for (const auto& a : arguments) argv_storage.push_back(a);
+  std::vector<char*> argv;
+  argv.reserve(argv_storage.size() + 1);
+  for (auto& a : argv_storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (posix_spawnattr_init(&attributes) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return false;
+  }
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // Nothing the host has open (sockets, locks, files) leaks into the launcher.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+  // A session of its own, so the launcher outlives a host that is stopped with its terminal, and
+  // default signal handling and an empty mask, whatever the host has set.
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, kShell, &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (rc != 0) return false;
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace PRESCORA_NS::platform::process
