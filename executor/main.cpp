@@ -1,0 +1,38 @@
+// executor.exe: performs one spooled dispensing request in a process of its own. Started by the
+// dispensing front object, detached, with "IDPres=" and the request identifier. It writes and
+// shows nothing itself: the work, the logs and the audit marks are the executor object's.
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/platform/component.h"
+#include "common/platform/events.h"
+#include "executor/CommandLine.h"
+
+using namespace PRESCORA_NS::platform;
+
+int main(int argc, char** argv) {
+  // Every step runs even when the one before failed; nothing escapes.
+  std::unique_ptr<prescora::IComponent> executor;
+  try {
+    executor = component::CreateObject("Interface.CExecutor");
+  } catch (...) {
+  }
+  int status = 2;  // nothing was asked, or the library could not be had
+  try {
+    if (auto id = executor::RequestIdentifier(executor::ArgumentString(argc, argv));
+        id && executor) {
+      std::vector<std::string> arguments{*id};
+      status = executor->Invoke("SolicitudDispensacion", arguments) == "True" ? 0 : 1;
+    }
+  } catch (...) {
+    status = 1;
+  }
+  events::DoEvents();
+  try {
+    executor.reset();
+  } catch (...) {
+  }
+  return status;
+}
