@@ -1,0 +1,40 @@
+// The few file-system operations the spool folders need, over POSIX.
+//
+// Existence lookups see every file, hidden (dot) files included. Failing operations raise the
+// runtime error the platform would give (53 missing file, 70 permission denied, 76 missing
+// folder, 75 any other path or file access error).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/Export.h"
+
+namespace PRESCORA_NS::platform::files {
+
+// Whether anything exists at the path: a file or a folder.
+bool Exists(const std::string& path) noexcept;
+// Whether a file that is not a folder exists at the path.
+bool IsFile(const std::string& path) noexcept;
+bool IsDirectory(const std::string& path) noexcept;
+
+// Creates one folder (its parent must exist).
+void MakeDirectory(const std::string& path);
+
+// Copies a file, replacing the destination. The copy is written beside the destination and
+// renamed into place, so the destination is either the old file or the whole new one.
+void Copy(const std::string& source, const std::string& destination);
+
+// Deletes a file.
+void Delete(const std::string& path);
+
+// Length in bytes.
+std::uint64_t Size(const std::string& path);
+
+// Clears read-only: the owner may read and write the file ("archive only").
+void MakeWritable(const std::string& path);
+
+// Renames a file, replacing the destination.
+void Rename(const std::string& from, const std::string& to);
+
+}  // namespace PRESCORA_NS::platform::files

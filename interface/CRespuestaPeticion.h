@@ -1,0 +1,107 @@
+// The answer to one dispensing request: counts, codes and texts of the warnings and rejection
+// reasons, with its XML form (the response file and the default response file).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/Export.h"
+#include "common/IObject.h"
+
+namespace PRESCORA_NS {
+
+// Events of a response. Override what you need; the response does not own the sink.
+class PRESCORA_API CRespuestaPeticionEvents {
+ public:
+  virtual ~CRespuestaPeticionEvents() = default;
+  virtual void onEndTransformToXML() {}
+  virtual void onBeforeTransformToXML() {}
+  virtual void onEndTransformFromXML() {}
+  virtual void onBeforeTransformFromXML() {}
+};
+
+class PRESCORA_API CRespuestaPeticion : public IObject {
+ public:
+  CRespuestaPeticion() noexcept;
+  CRespuestaPeticion(const CRespuestaPeticion& other) noexcept;
+  CRespuestaPeticion& operator=(const CRespuestaPeticion& other) noexcept;
+  ~CRespuestaPeticion() override;
+
+  // The counts are values of their own: nothing keeps them equal to the collections' sizes.
+  int16_t m_intNMotivosRechazo() const noexcept { return nMotivosRechazo_; }
+  void set_m_intNMotivosRechazo(int16_t value) noexcept { nMotivosRechazo_ = value; }
+  int16_t m_intNAvisos() const noexcept { return nAvisos_; }
+  void set_m_intNAvisos(int16_t value) noexcept { nAvisos_ = value; }
+
+  std::vector<std::string>& m_colTextoAviso() noexcept { return textoAviso_; }
+  const std::vector<std::string>& m_colTextoAviso() const noexcept { return textoAviso_; }
+  void set_m_colTextoAviso(std::vector<std::string> value) noexcept {
+    textoAviso_ = std::move(value);
+  }
+  std::vector<std::string>& m_colTextoMotivosRechazo() noexcept { return textoMotivosRechazo_; }
+  const std::vector<std::string>& m_colTextoMotivosRechazo() const noexcept {
+    return textoMotivosRechazo_;
+  }
+  void set_m_colTextoMotivosRechazo(std::vector<std::string> value) noexcept {
+    textoMotivosRechazo_ = std::move(value);
+  }
+  std::vector<std::string>& m_colCodigoMotivosRechazo() noexcept { return codigoMotivosRechazo_; }
+  const std::vector<std::string>& m_colCodigoMotivosRechazo() const noexcept {
+    return codigoMotivosRechazo_;
+  }
+  void set_m_colCodigoMotivosRechazo(std::vector<std::string> value) noexcept {
+    codigoMotivosRechazo_ = std::move(value);
+  }
+  std::vector<std::string>& m_colCodigoAviso() noexcept { return codigoAviso_; }
+  const std::vector<std::string>& m_colCodigoAviso() const noexcept { return codigoAviso_; }
+  void set_m_colCodigoAviso(std::vector<std::string> value) noexcept {
+    codigoAviso_ = std::move(value);
+  }
+
+  // Set by the front object: true when its dispensing call ended without error.
+  bool DatosValidos() const noexcept { return datosValidos_; }
+  void set_DatosValidos(bool value) noexcept { datosValidos_ = value; }
+  // True once a warning code read from an answer equals the configured success code.
+  bool DispensacionRealizada() const noexcept { return dispensacionRealizada_; }
+
+  // Event sink, not owned; nullptr detaches.
+  CRespuestaPeticionEvents* Events() const noexcept { return events_; }
+  void set_Events(CRespuestaPeticionEvents* sink) noexcept { events_ = sink; }
+
+  // IObject
+  // Appends what the nodes hold (counts, and the entries of the four arrays).
+  bool FromXML(platform::xml::NodeList& objIXMLDOMNodeList) noexcept override;
+  bool RequiredFields() noexcept override;
+  std::optional<platform::xml::NodeList> ToXML() noexcept override;
+
+  // Used by the library's front objects.
+  // Reads a response file; on any failure the record becomes the error response and the result
+  // is false.
+  bool FromXMLFile(const std::string& strPath) noexcept;
+  // True: the internal response of [RespuestaDefecto] in the settings file. False (or a failure
+  // on the way): the error response that stands for a failed dispensing call.
+  void SetInternalResponse(bool blnFromSettings) noexcept;
+  // The record form (root RespuestaPeticion); values escaped; "" when the rendering fails.
+  std::string ToString() noexcept;
+  // Writes the record form to the file; false when it does not load.
+  bool ToXMLFile(const std::string& strPath) noexcept;
+
+ private:
+  void ErrorResponse();
+  void InternalResponse();
+  void Fire(void (CRespuestaPeticionEvents::*event)());
+
+  int16_t nMotivosRechazo_ = 0;
+  int16_t nAvisos_ = 0;
+  std::vector<std::string> textoAviso_;
+  std::vector<std::string> textoMotivosRechazo_;
+  std::vector<std::string> codigoMotivosRechazo_;
+  std::vector<std::string> codigoAviso_;
+  bool datosValidos_ = false;
+  bool dispensacionRealizada_ = false;
+  CRespuestaPeticionEvents* events_ = nullptr;
+};
+
+}  // namespace PRESCORA_NS
