@@ -30,8 +30,9 @@ LocalTime Now();
 // Tests pin the local time seen by the calling thread; an empty function restores the real one.
 void SetNowForTesting(std::function<LocalTime()> source);
 
-// Formats with the tokens yyyy, yy, MM, dd, HH, mm, ss (two digits each except yyyy); every
-// other character is copied. Format(t, "yyyy/MM/dd HH:mm:ss") gives 2026/12/07 09:05:03.
+// Formats with the tokens yyyy, yy, MM, dd, HH (or hh, also 24-hour), mm, ss (two digits each
+// except yyyy); every other character is copied. Format(t, "yyyy/MM/dd HH:mm:ss") gives 2026/12/07
+// 09:05:03.
 std::string Format(const LocalTime& time, std::string_view pattern);
 
 // The system's general date format: "dd/MM/yyyy H:mm:ss", as in 07/12/2026 9:05:03.

@@ -41,5 +41,6 @@ std::unique_ptr<IComponent> CreateObject(std::string_view progId);
 
 // Exported by each library: a new object of the named class, or null when the library has none.
 // The caller owns it and deletes it through IComponent's virtual destructor.
-// Defined once per library (interface/, initiator/); the launcher defines none.
+// Defined once per library from its component registry (common/ComponentRegistry.h); the launcher
+// defines none.
 extern "C" PRESCORA_API prescora::IComponent* PrescoraCreateObject(const char* className);

@@ -1,0 +1,101 @@
+#include "common/modGlobal.h"
+
+#include <cctype>
+
+#include "common/platform/convert.h"
+#include "common/platform/profile.h"
+
+namespace PRESCORA_NS {
+
+namespace {
+
+// The thread's set of shared objects. Each library has its own (the type lives in the library's
+// namespace and is hidden), created when the thread first uses one and destroyed with the thread.
+struct SharedObjects {
+  CLog log;
+  CLog trace;
+  CError errores;
+  std::string esquemaXML;
+};
+
+SharedObjects& Shared() noexcept {
+  thread_local SharedObjects objects;
+  return objects;
+}
+
+constexpr const char* kReadProcedure = "modGlobal.GetPrivateProfileStringEx";
+
+bool IsPasswordKey(std::string_view key) {
+  constexpr std::string_view password = "password";
+  if (key.size() != password.size()) return false;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(key[i])) != password[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CLog& objLog() noexcept {
+  return Shared().log;
+}
+CLog& objTrace() noexcept {
+  return Shared().trace;
+}
+CError& objErrores() noexcept {
+  return Shared().errores;
+}
+std::string& strEsquemaXML() noexcept {
+  return Shared().esquemaXML;
+}
+
+std::string GetPrivateProfileStringEx(const std::string& strFile, std::string_view strSection,
+                                      std::string_view strKey) noexcept {
+  objTrace().WriteTrace(nullptr, true, kReadProcedure, "");
+  std::string value;
+  try {
+    value = platform::profile::GetString(strFile, strSection, strKey, "", 255);
+  } catch (...) {
+  }
+  // The proxy password must not reach the trace file in clear.
+  objTrace().WriteTrace(nullptr, false, kReadProcedure, IsPasswordKey(strKey) ? "********" : value);
+  return value;
+}
+
+std::string AddBackslash(std::string_view strPath) noexcept {
+  try {
+    std::string path(strPath);
+    if (path.empty() || path.back() != '/') path += '/';
+    return path;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string FormatDate(std::string_view strDate) noexcept {
+  try {
+    if (strDate.empty() || !platform::convert::IsNumeric(strDate)) return {};
+    auto mid = [&](std::size_t start, std::size_t count) {
+      return start < strDate.size() ? std::string(strDate.substr(start, count)) : std::string();
+    };
+    std::string right = strDate.size() <= 2 ? std::string(strDate)
+                                            : std::string(strDate.substr(strDate.size() - 2));
+    return mid(0, 4) + "/" + mid(4, 2) + "/" + right;
+  } catch (...) {
+    return {};
+  }
+}
+
+TraceScope::TraceScope(std::string procedure) noexcept {
+  try {
+    procedure_ = std::move(procedure);
+  } catch (...) {
+  }
+  objTrace().WriteTrace(nullptr, true, procedure_, "");
+}
+
+TraceScope::~TraceScope() {
+  objTrace().WriteTrace(nullptr, false, procedure_, value_);
+}
+
+}  // namespace PRESCORA_NS

@@ -1,0 +1,362 @@
+#include "common/platform/profile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+namespace PRESCORA_NS::platform::profile {
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// A name or value as it may be written into one line: line breaks would split it into lines of
+// their own (a value could otherwise forge keys or sections), so they become spaces.
+std::string OneLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+// The file as lines, with what it takes to write it back the way it was.
+struct Content {
+  std::vector<std::string> lines;
+  bool bom = false;
+  bool crlf = false;
+};
+
+Content Parse(std::string_view text) {
+  Content content;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    content.bom = true;
+    text.remove_prefix(3);
+  }
+  content.crlf = text.find("\r\n") != std::string_view::npos;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    std::string_view line =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    content.lines.emplace_back(line);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return content;
+}
+
+std::string Serialize(const Content& content) {
+  std::string out;
+  if (content.bom) out += "\xEF\xBB\xBF";
+  const char* eol = content.crlf ? "\r\n" : "\n";
+  for (const std::string& line : content.lines) {
+    out += line;
+    out += eol;
+  }
+  return out;
+}
+
+// The section name of a "[name]" line, or nothing for any other line.
+std::optional<std::string_view> SectionOf(std::string_view line) {
+  line = Trim(line);
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  line.remove_prefix(1);
+  auto close = line.find(']');
+  return Trim(line.substr(0, close));
+}
+
+// The key and value of a "key=value" line, or nothing for sections, comments and other lines.
+std::optional<std::pair<std::string_view, std::string_view>> EntryOf(std::string_view line) {
+  std::string_view trimmed = Trim(line);
+  if (trimmed.empty() || trimmed.front() == '[' || trimmed.front() == ';') return std::nullopt;
+  auto equals = trimmed.find('=');
+  if (equals == std::string_view::npos) return std::nullopt;
+  return std::make_pair(Trim(trimmed.substr(0, equals)), Trim(trimmed.substr(equals + 1)));
+}
+
+struct Position {
+  std::optional<std::size_t> section;  // index of the section line
+  std::optional<std::size_t> key;      // index of the key line
+  std::size_t insertAt = 0;            // where a new key of the section goes
+};
+
+Position Find(const Content& content, std::string_view section, std::string_view key) {
+  Position position;
+  for (std::size_t i = 0; i < content.lines.size(); ++i) {
+    auto name = SectionOf(content.lines[i]);
+    if (!name) continue;
+    if (!SameName(*name, section)) continue;
+    position.section = i;
+    position.insertAt = i + 1;
+    for (std::size_t j = i + 1; j < content.lines.size(); ++j) {
+      if (SectionOf(content.lines[j])) break;
+      if (!Trim(content.lines[j]).empty()) position.insertAt = j + 1;
+      auto entry = EntryOf(content.lines[j]);
+      if (entry && SameName(entry->first, key)) {
+        position.key = j;
+        return position;
+      }
+    }
+    return position;
+  }
+  return position;
+}
+
+std::string Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value);
+}
+
+std::optional<std::string> Lookup(const Content& content, std::string_view section,
+                                  std::string_view key) {
+  Position position = Find(content, section, key);
+  if (!position.key) return std::nullopt;
+  return Unquote(EntryOf(content.lines[*position.key])->second);
+}
+
+// At most `chars` characters (UTF-8 code points) of the text.
+std::string Cut(std::string text, std::size_t chars) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (count == chars) {
+      text.resize(i);
+      break;
+    }
+    ++count;
+  }
+  return text;
+}
+
+void Set(Content& content, std::string_view section, std::string_view key, std::string_view value) {
+  Position position = Find(content, section, key);
+  if (position.key) {
+    std::string& line = content.lines[*position.key];
+    std::string name(EntryOf(line)->first);
+    line = name + "=" + OneLine(value);
+    return;
+  }
+  std::string entry = OneLine(key) + "=" + OneLine(value);
+  if (position.section) {
+    content.lines.insert(content.lines.begin() + static_cast<std::ptrdiff_t>(position.insertAt),
+                         entry);
+    return;
+  }
+  content.lines.push_back("[" + OneLine(section) + "]");
+  content.lines.push_back(entry);
+}
+
+enum class ReadResult { Read, Missing, Failed };
+
+ReadResult ReadFile(const std::string& path, std::string& text) {
+  text.clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  char buffer[65536];
+  while (true) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return ReadResult::Failed;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return ReadResult::Read;
+}
+
+// The file's own path: the exact name when it exists, else a name in the same folder that
+// differs only in letter case (the settings file is "Interface.ini" for one library and
+// "interface.ini" for the other); a symbolic link leads to its target, so writes replace the
+// target and keep the link.
+std::string Resolve(const std::string& file) {
+  struct stat st {};
+  if (lstat(file.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      if (char* real = realpath(file.c_str(), nullptr)) {
+        std::string target = real;
+        std::free(real);
+        return target;
+      }
+    }
+    return file;
+  }
+  auto slash = file.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+  std::string found;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      if (SameName(entry->d_name, name)) {
+        found = slash == std::string::npos ? std::string(entry->d_name)
+                                           : file.substr(0, slash + 1) + entry->d_name;
+        break;
+      }
+    }
+    closedir(dir);
+  }
+  return found.empty() ? file : Resolve(found);
+}
+
+// Holds the exclusive cross-process lock of one file while alive.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& file) {
+    fd_ = open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return;
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the file with `text`: a temporary file beside it, flushed to disk, renamed into place.
+bool Replace(const std::string& path, const std::string& text) {
+  static std::atomic<unsigned> counter{0};
+  struct stat old {};
+  bool existed = stat(path.c_str(), &old) == 0;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
+    // 0666 lets the umask decide the mode of a new file, as for any file the user creates.
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = true;
+  if (existed) {
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // Only the owner's group may be kept by a user who is not root; the mode still is.
+    }
+    ok = fchmod(fd, old.st_mode & 07777) == 0;
+  }
+  ok = ok && WriteAll(fd, text) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(temp.c_str());
+  return ok;
+}
+
+// Read-modify-write of the file under its lock. `modify` changes the content and returns false
+// to leave the file as it is.
+template <class Modify>
+bool Rewrite(const std::string& file, Modify&& modify) {
+  std::string path = Resolve(file);
+  FileLock lock(path);
+  if (!lock.Held()) return false;
+  std::string text;
+  ReadResult read = ReadFile(path, text);
+  // A file that exists but cannot be read is never replaced: that would lose its content.
+  if (read == ReadResult::Failed) return false;
+  Content content = Parse(text);
+  if (!modify(content)) return true;
+  return Replace(path, Serialize(content));
+}
+
+}  // namespace
+
+std::string GetString(const std::string& file, std::string_view section, std::string_view key,
+                      std::string_view defaultValue, std::size_t bufferChars) {
+  std::size_t room = bufferChars == 0 ? 0 : bufferChars - 1;
+  std::string text;
+  std::optional<std::string> value;
+  if (!section.empty() && !key.empty() && ReadFile(Resolve(file), text) == ReadResult::Read) {
+    value = Lookup(Parse(text), Trim(section), Trim(key));
+  }
+  return Cut(value ? std::move(*value) : std::string(defaultValue), room);
+}
+
+bool WriteString(const std::string& file, std::string_view section, std::string_view key,
+                 std::string_view value) {
+  return WriteStrings(file, section, {{std::string(key), std::string(value)}});
+}
+
+bool WriteStrings(const std::string& file, std::string_view section,
+                  const std::vector<std::pair<std::string, std::string>>& values) {
+  try {
+    section = Trim(section);
+    if (section.empty()) return false;
+    for (const auto& [key, value] : values) {
+      if (Trim(key).empty()) return false;
+    }
+    return Rewrite(file, [&](Content& content) {
+      for (const auto& [key, value] : values) Set(content, section, Trim(key), value);
+      return true;
+    });
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Update(const std::string& file, std::string_view section, std::string_view key,
+            const std::function<std::optional<std::string>(const std::string&)>& change) {
+  section = Trim(section);
+  key = Trim(key);
+  if (section.empty() || key.empty()) return false;
+  return Rewrite(file, [&](Content& content) {
+    std::optional<std::string> next = change(Lookup(content, section, key).value_or(""));
+    if (!next) return false;
+    Set(content, section, key, *next);
+    return true;
+  });
+}
+
+}  // namespace PRESCORA_NS::platform::profile
