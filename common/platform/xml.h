@@ -7,6 +7,11 @@
 //
 // Nodes and node lists hold a share of their document, so they stay valid after the Document
 // object that produced them is gone.
+//
+// None of the system's documents (records, SOAP envelopes, service descriptions) carries a DTD, and
+// SOAP forbids one: a document with a document type declaration is refused outright, which keeps
+// entity expansion and external entities out of reach. Nesting deeper than the parser's limit
+// (256 levels) is refused too.
 #pragma once
 
 #include <cstddef>
@@ -22,14 +27,34 @@ struct _xmlDoc;
 
 namespace PRESCORA_NS::platform::xml {
 
-class DocumentState;  // owns the libxml2 document
 class NodeList;
 class Document;
 
-enum class NodeType { None = 0, Element = 1, Attribute = 2, Text = 3, CData = 4, Comment = 8,
-                      Document = 9, Other = 99 };
+// Owns one libxml2 document; shared by every Node, NodeList and Document that refers to it.
+class PRESCORA_API DocumentState {
+ public:
+  explicit DocumentState(_xmlDoc* doc = nullptr) noexcept : doc_(doc) {}
+  ~DocumentState();
+  DocumentState(const DocumentState&) = delete;
+  DocumentState& operator=(const DocumentState&) = delete;
+  _xmlDoc* doc() const noexcept { return doc_; }
 
-class Node {
+ private:
+  _xmlDoc* doc_;
+};
+
+enum class NodeType {
+  None = 0,
+  Element = 1,
+  Attribute = 2,
+  Text = 3,
+  CData = 4,
+  Comment = 8,
+  Document = 9,
+  Other = 99
+};
+
+class PRESCORA_API Node {
  public:
   Node() = default;
   Node(std::shared_ptr<DocumentState> doc, _xmlNode* node) : doc_(std::move(doc)), node_(node) {}
@@ -47,7 +72,8 @@ class Node {
   std::string nodeTypedValue() const { return Text(); }
   // Child nodes in document order (elements, text, ...), for an element or a document node.
   NodeList childNodes() const;
-  // The attributes of an element, as nodes of type Attribute (nodeName, baseName, Text).
+  // The attributes of an element, as nodes of type Attribute (nodeName, baseName, Text). As in the
+  // DOM, the namespace declarations of the element come first among them ("xmlns:bean").
   NodeList Attributes() const;
   // The value of the attribute of that qualified name, "" when absent.
   std::string GetAttribute(std::string_view qualifiedName) const;
@@ -64,7 +90,7 @@ class Node {
   _xmlNode* node_ = nullptr;
 };
 
-class NodeList {
+class PRESCORA_API NodeList {
  public:
   NodeList() = default;
   NodeList(std::shared_ptr<DocumentState> doc, std::vector<_xmlNode*> nodes)
@@ -81,7 +107,7 @@ class NodeList {
   std::vector<_xmlNode*> nodes_;
 };
 
-class Document {
+class PRESCORA_API Document {
  public:
   Document();  // an empty document
   explicit Document(std::shared_ptr<DocumentState> state) : state_(std::move(state)) {}
@@ -90,9 +116,15 @@ class Document {
   bool Loadxml(std::string_view text);
   // Reads and parses a file. False when it cannot be read or does not parse.
   bool Load(const std::string& path);
+  // Parses bytes as they came from a file or the network: the encoding the document declares is
+  // honoured (Loadxml takes its text as UTF-8 whatever the declaration says).
+  bool LoadBytes(std::string_view bytes);
   // Writes the document to a file (UTF-8, with an XML declaration), replacing any file there.
-  // False when the file cannot be written.
+  // False when the file cannot be written. The file is written beside the destination and renamed
+  // into place, so a reader sees either the old file or the whole new one.
   bool Save(const std::string& path) const;
+  // The errno of the last Save that failed, 0 after one that succeeded.
+  int saveErrno() const noexcept { return saveErrno_; }
 
   Node documentElement() const;
   NodeList childNodes() const;
@@ -104,6 +136,8 @@ class Document {
 
  private:
   std::shared_ptr<DocumentState> state_;
+  std::string parseError_;
+  mutable int saveErrno_ = 0;
 };
 
 // Escapes "&", "<" and ">" (and quotes, for attribute values) so that a value inserted into a

@@ -1,0 +1,549 @@
+#include "common/platform/xml.h"
+
+#include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlsave.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace PRESCORA_NS::platform::xml {
+
+namespace {
+
+// Files larger than this are not documents of this system; refusing them bounds memory.
+constexpr std::size_t kMaxFileBytes = 64u * 1024u * 1024u;
+
+void InitLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] { xmlInitParser(); });
+}
+
+const char* C(const xmlChar* s) {
+  return reinterpret_cast<const char*>(s);
+}
+std::string S(const xmlChar* s) {
+  return s ? std::string(C(s)) : std::string();
+}
+
+// What one parse or save reports, gathered instead of printed.
+struct Sink {
+  std::string message;
+  bool refused = false;
+};
+
+#if LIBXML_VERSION >= 21200
+void CollectError(void* ctx, const xmlError* error) {
+#else
+void CollectError(void* ctx, xmlErrorPtr error) {
+#endif
+  auto* sink = static_cast<Sink*>(ctx);
+  if (!sink || !error || error->level < XML_ERR_ERROR || !sink->message.empty()) return;
+  std::string text = error->message ? error->message : "error";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  sink->message = (error->line > 0 ? "línea " + std::to_string(error->line) + ": " : "") + text;
+}
+
+void IgnoreGeneric(void*, const char*, ...) {}
+
+// Routes libxml2's reports of this thread into a sink for the duration of one call, and puts back
+// whatever handlers the host had installed.
+class QuietErrors {
+ public:
+  explicit QuietErrors(Sink* sink)
+      : structured_(xmlStructuredError),
+        structuredCtx_(xmlStructuredErrorContext),
+        generic_(xmlGenericError),
+        genericCtx_(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(sink, CollectError);
+    xmlSetGenericErrorFunc(nullptr, IgnoreGeneric);
+  }
+  ~QuietErrors() {
+    xmlSetStructuredErrorFunc(structuredCtx_, structured_);
+    xmlSetGenericErrorFunc(genericCtx_, generic_);
+  }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  xmlStructuredErrorFunc structured_;
+  void* structuredCtx_;
+  xmlGenericErrorFunc generic_;
+  void* genericCtx_;
+};
+
+// A document type declaration stops the parse: no DTD means no entity declarations to expand and
+// no external subset to fetch.
+void RefuseDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (auto* sink = static_cast<Sink*>(ctxt->_private)) {
+    sink->refused = true;
+    if (sink->message.empty()) sink->message = "documento con declaración de tipo (DTD) rechazado";
+  }
+  xmlStopParser(ctxt);
+}
+
+void RefuseEntity(void* ctx, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
+  RefuseDoctype(ctx, nullptr, nullptr, nullptr);
+}
+
+xmlParserInputPtr ResolveNothing(void*, const xmlChar*, const xmlChar*) {
+  return nullptr;
+}
+
+bool IsBlank(const xmlChar* s) {
+  if (!s) return true;
+  for (; *s; ++s)
+    if (*s != ' ' && *s != '\t' && *s != '\r' && *s != '\n') return false;
+  return true;
+}
+
+bool HasElementChild(xmlNodePtr node) {
+  for (xmlNodePtr c = node->children; c; c = c->next)
+    if (c->type == XML_ELEMENT_NODE) return true;
+  return false;
+}
+
+// Drops the white-space-only text that sits between elements (indentation), leaving the text of
+// elements that hold text only. Walks without recursion: nesting depth is the input's choice.
+void DropIndentation(xmlDocPtr doc) {
+  xmlNodePtr node = xmlDocGetRootElement(doc);
+  while (node) {
+    if (node->type == XML_ELEMENT_NODE && HasElementChild(node) &&
+        xmlNodeGetSpacePreserve(node) != 1) {
+      for (xmlNodePtr c = node->children; c;) {
+        xmlNodePtr next = c->next;
+        if (c->type == XML_TEXT_NODE && IsBlank(c->content)) {
+          xmlUnlinkNode(c);
+          xmlFreeNode(c);
+        }
+        c = next;
+      }
+    }
+    if (node->type == XML_ELEMENT_NODE && node->children) {
+      node = node->children;
+      continue;
+    }
+    while (node && !node->next) {
+      node = node->parent;
+      if (node && node->type != XML_ELEMENT_NODE) node = nullptr;
+    }
+    if (node) node = node->next;
+  }
+}
+
+// Parses bytes into a new document; nullptr (and the reason) when they are not a well-formed,
+// namespace-well-formed document.
+xmlDocPtr Parse(std::string_view bytes, bool forceUtf8, std::string& error) {
+  InitLibrary();
+  error.clear();
+  if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
+    error = "documento demasiado grande";
+    return nullptr;
+  }
+  Sink sink;
+  QuietErrors quiet(&sink);
+  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+  if (!ctxt) {
+    error = "memoria insuficiente";
+    return nullptr;
+  }
+  ctxt->_private = &sink;
+  ctxt->sax->internalSubset = RefuseDoctype;
+  ctxt->sax->externalSubset = nullptr;
+  ctxt->sax->entityDecl = RefuseEntity;
+  ctxt->sax->resolveEntity = ResolveNothing;
+  // No XML_PARSE_NOENT (entities are never substituted), no DTD loading, no network, and no
+  // XML_PARSE_HUGE, so the parser's own limits on depth and sizes stay in force.
+  int options = XML_PARSE_NONET;
+  const char* encoding = nullptr;
+  if (forceUtf8) {
+    options |= XML_PARSE_IGNORE_ENC;
+    encoding = "UTF-8";
+  }
+  xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                    encoding, options);
+  const bool ok = doc && ctxt->wellFormed && ctxt->nsWellFormed && !sink.refused &&
+                  xmlDocGetRootElement(doc) != nullptr;
+  if (!ok) {
+    if (doc) xmlFreeDoc(doc);
+    doc = nullptr;
+    error =
+        sink.message.empty() ? std::string("el documento no es XML bien formado") : sink.message;
+  }
+  xmlFreeParserCtxt(ctxt);
+  if (doc) DropIndentation(doc);
+  return doc;
+}
+
+std::string Serialize(xmlDocPtr doc, xmlNodePtr node, int saveOptions) {
+  Sink sink;
+  QuietErrors quiet(&sink);
+  xmlBufferPtr buffer = xmlBufferCreate();
+  if (!buffer) return {};
+  xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, "UTF-8", saveOptions);
+  std::string out;
+  if (save) {
+    if (node)
+      xmlSaveTree(save, node);
+    else
+      xmlSaveDoc(save, doc);
+    xmlSaveClose(save);
+    out.assign(C(xmlBufferContent(buffer)), static_cast<std::size_t>(xmlBufferLength(buffer)));
+  }
+  xmlBufferFree(buffer);
+  return out;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool ReadFile(const std::string& path, std::string& out, std::string& error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "no se puede abrir el archivo: " + std::string(std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "no es un archivo";
+    ::close(fd);
+    return false;
+  }
+  out.clear();
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = "no se puede leer el archivo: " + std::string(std::strerror(errno));
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    if (out.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
+      error = "archivo demasiado grande";
+      ::close(fd);
+      return false;
+    }
+    out.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool IsNamespaceDecl(const _xmlNode* n) {
+  return n && n->type == XML_NAMESPACE_DECL;
+}
+const xmlNs* AsNs(const _xmlNode* n) {
+  return reinterpret_cast<const xmlNs*>(n);
+}
+
+}  // namespace
+
+DocumentState::~DocumentState() {
+  if (doc_) xmlFreeDoc(doc_);
+}
+
+// ---- Node ----
+
+NodeType Node::nodeType() const noexcept {
+  if (!node_) return NodeType::None;
+  switch (node_->type) {
+    case XML_ELEMENT_NODE:
+      return NodeType::Element;
+    case XML_ATTRIBUTE_NODE:
+    case XML_NAMESPACE_DECL:
+      return NodeType::Attribute;
+    case XML_TEXT_NODE:
+      return NodeType::Text;
+    case XML_CDATA_SECTION_NODE:
+      return NodeType::CData;
+    case XML_COMMENT_NODE:
+      return NodeType::Comment;
+    case XML_DOCUMENT_NODE:
+      return NodeType::Document;
+    default:
+      return NodeType::Other;
+  }
+}
+
+std::string Node::nodeName() const {
+  if (!node_) return {};
+  switch (node_->type) {
+    case XML_NAMESPACE_DECL: {
+      const xmlNs* ns = AsNs(node_);
+      return ns->prefix ? "xmlns:" + S(ns->prefix) : std::string("xmlns");
+    }
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE:
+      if (node_->ns && node_->ns->prefix) return S(node_->ns->prefix) + ":" + S(node_->name);
+      return S(node_->name);
+    case XML_TEXT_NODE:
+      return "#text";
+    case XML_CDATA_SECTION_NODE:
+      return "#cdata-section";
+    case XML_COMMENT_NODE:
+      return "#comment";
+    case XML_DOCUMENT_NODE:
+      return "#document";
+    default:
+      return S(node_->name);
+  }
+}
+
+std::string Node::baseName() const {
+  if (!node_) return {};
+  switch (node_->type) {
+    case XML_NAMESPACE_DECL: {
+      const xmlNs* ns = AsNs(node_);
+      return ns->prefix ? S(ns->prefix) : std::string("xmlns");
+    }
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE:
+    case XML_PI_NODE:
+      return S(node_->name);
+    default:
+      return {};
+  }
+}
+
+std::string Node::namespaceURI() const {
+  if (!node_) return {};
+  if (IsNamespaceDecl(node_)) return "http://www.w3.org/2000/xmlns/";
+  if ((node_->type == XML_ELEMENT_NODE || node_->type == XML_ATTRIBUTE_NODE) && node_->ns)
+    return S(node_->ns->href);
+  return {};
+}
+
+std::string Node::Text() const {
+  if (!node_) return {};
+  if (IsNamespaceDecl(node_)) return S(AsNs(node_)->href);
+  xmlNodePtr target = node_;
+  if (node_->type == XML_DOCUMENT_NODE) {
+    target = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(node_));
+    if (!target) return {};
+  }
+  xmlChar* content = xmlNodeGetContent(target);
+  std::string out = S(content);
+  xmlFree(content);
+  return out;
+}
+
+NodeList Node::childNodes() const {
+  std::vector<_xmlNode*> nodes;
+  if (node_ && !IsNamespaceDecl(node_) &&
+      (node_->type == XML_ELEMENT_NODE || node_->type == XML_DOCUMENT_NODE ||
+       node_->type == XML_ATTRIBUTE_NODE))
+    for (xmlNodePtr c = node_->children; c; c = c->next) nodes.push_back(c);
+  return NodeList(doc_, std::move(nodes));
+}
+
+NodeList Node::Attributes() const {
+  std::vector<_xmlNode*> nodes;
+  if (node_ && node_->type == XML_ELEMENT_NODE) {
+    for (xmlNsPtr ns = node_->nsDef; ns; ns = ns->next)
+      nodes.push_back(reinterpret_cast<_xmlNode*>(ns));
+    for (xmlAttrPtr a = node_->properties; a; a = a->next)
+      nodes.push_back(reinterpret_cast<_xmlNode*>(a));
+  }
+  return NodeList(doc_, std::move(nodes));
+}
+
+std::string Node::GetAttribute(std::string_view qualifiedName) const {
+  NodeList attributes = Attributes();
+  for (long i = 0; i < attributes.length(); ++i) {
+    Node a = attributes.Item(i);
+    if (a.nodeName() == qualifiedName) return a.Text();
+  }
+  return {};
+}
+
+Node Node::parentNode() const {
+  if (!node_ || IsNamespaceDecl(node_) || node_->type == XML_ATTRIBUTE_NODE ||
+      node_->type == XML_DOCUMENT_NODE || !node_->parent)
+    return Node();
+  return Node(doc_, node_->parent);
+}
+
+Document Node::ownerDocument() const {
+  return Document(doc_);
+}
+
+std::string Node::xml() const {
+  if (!node_) return {};
+  if (IsNamespaceDecl(node_)) return nodeName() + "=\"" + EscapeAttribute(Text()) + "\"";
+  if (node_->type == XML_DOCUMENT_NODE)
+    return Serialize(reinterpret_cast<xmlDocPtr>(node_), nullptr, 0);
+  if (node_->type == XML_ATTRIBUTE_NODE) return nodeName() + "=\"" + EscapeAttribute(Text()) + "\"";
+  return Serialize(node_->doc, node_, XML_SAVE_NO_DECL);
+}
+
+// ---- NodeList ----
+
+Node NodeList::Item(long index) const {
+  if (index < 0 || index >= length()) return Node();
+  return Node(doc_, nodes_[static_cast<std::size_t>(index)]);
+}
+
+std::vector<Node> NodeList::items() const {
+  std::vector<Node> out;
+  out.reserve(nodes_.size());
+  for (_xmlNode* n : nodes_) out.emplace_back(doc_, n);
+  return out;
+}
+
+// ---- Document ----
+
+Document::Document() : state_(std::make_shared<DocumentState>()) {}
+
+bool Document::Loadxml(std::string_view text) {
+  xmlDocPtr doc = Parse(text, true, parseError_);
+  // A failed load leaves an empty document, as a new one; nodes taken earlier keep the old one.
+  state_ = std::make_shared<DocumentState>(doc);
+  return doc != nullptr;
+}
+
+bool Document::LoadBytes(std::string_view bytes) {
+  xmlDocPtr doc = Parse(bytes, false, parseError_);
+  state_ = std::make_shared<DocumentState>(doc);
+  return doc != nullptr;
+}
+
+bool Document::Load(const std::string& path) {
+  std::string bytes;
+  if (!ReadFile(path, bytes, parseError_)) {
+    state_ = std::make_shared<DocumentState>();
+    return false;
+  }
+  return LoadBytes(bytes);
+}
+
+bool Document::Save(const std::string& path) const {
+  saveErrno_ = 0;
+  xmlDocPtr doc = state_ ? state_->doc() : nullptr;
+  if (!doc || path.empty()) {
+    saveErrno_ = doc ? ENOENT : EINVAL;
+    return false;
+  }
+  std::string data = Serialize(doc, nullptr, XML_SAVE_FORMAT);
+  if (data.empty()) {
+    saveErrno_ = ENOMEM;
+    return false;
+  }
+
+  // Written under a hidden name in the same folder, then renamed over the destination.
+  static std::atomic<unsigned> counter{0};
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string temp = folder + "." + name + "." + std::to_string(::getpid()) + "." +
+                           std::to_string(counter.fetch_add(1)) + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    saveErrno_ = errno;
+    return false;
+  }
+  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  int err = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    saveErrno_ = err ? err : EIO;
+  }
+  return ok;
+}
+
+Node Document::documentElement() const {
+  xmlDocPtr doc = state_ ? state_->doc() : nullptr;
+  if (!doc) return Node();
+  xmlNodePtr root = xmlDocGetRootElement(doc);
+  return root ? Node(state_, root) : Node();
+}
+
+NodeList Document::childNodes() const {
+  std::vector<_xmlNode*> nodes;
+  if (xmlDocPtr doc = state_ ? state_->doc() : nullptr)
+    for (xmlNodePtr c = doc->children; c; c = c->next) nodes.push_back(c);
+  return NodeList(state_, std::move(nodes));
+}
+
+std::string Document::xml() const {
+  xmlDocPtr doc = state_ ? state_->doc() : nullptr;
+  return doc ? Serialize(doc, nullptr, 0) : std::string();
+}
+
+const std::string& Document::parseError() const noexcept {
+  return parseError_;
+}
+
+// ---- Escaping ----
+
+namespace {
+std::string Escape(std::string_view text, bool attribute) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        if (attribute) {
+          out += "&quot;";
+          break;
+        }
+        out += c;
+        break;
+      case '\'':
+        if (attribute) {
+          out += "&apos;";
+          break;
+        }
+        out += c;
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string EscapeText(std::string_view text) {
+  return Escape(text, false);
+}
+std::string EscapeAttribute(std::string_view text) {
+  return Escape(text, true);
+}
+
+}  // namespace PRESCORA_NS::platform::xml
