@@ -43,53 +43,59 @@ class PRESCORA_API CPeticionDispensacion : public IObject {
   CPeticionDispensacion& operator=(const CPeticionDispensacion& other) noexcept;
   ~CPeticionDispensacion() override;
 
-  const std::string& Importe() const noexcept { return importe_; }
-  void set_Importe(std::string value) noexcept { importe_ = std::move(value); }
-  const std::string& ImporteAportacion() const noexcept { return importeAportacion_; }
-  void set_ImporteAportacion(std::string value) noexcept { importeAportacion_ = std::move(value); }
-  const std::string& IdFarmacia() const noexcept { return idFarmacia_; }
-  void set_IdFarmacia(std::string value) noexcept { idFarmacia_ = std::move(value); }
-  const std::string& FechaDispensacion() const noexcept { return fechaDispensacion_; }
-  void set_FechaDispensacion(std::string value) noexcept { fechaDispensacion_ = std::move(value); }
-  const std::string& IDPrescripcion() const noexcept { return idPrescripcion_; }
-  void set_IDPrescripcion(std::string value) noexcept { idPrescripcion_ = std::move(value); }
-  const std::string& Idioma() const noexcept { return idioma_; }
-  void set_Idioma(std::string value) noexcept { idioma_ = std::move(value); }
-  const std::string& IdUsuario() const noexcept { return idUsuario_; }
-  void set_IdUsuario(std::string value) noexcept { idUsuario_ = std::move(value); }
-  const std::string& IdFarmaceutico() const noexcept { return idFarmaceutico_; }
-  void set_IdFarmaceutico(std::string value) noexcept { idFarmaceutico_ = std::move(value); }
-  const std::string& ClaveUsuario() const noexcept { return claveUsuario_; }
-  void set_ClaveUsuario(std::string value) noexcept { claveUsuario_ = std::move(value); }
-  const std::string& EnvasesDispensados() const noexcept { return envasesDispensados_; }
-  void set_EnvasesDispensados(std::string value) noexcept {
-    envasesDispensados_ = std::move(value);
+  const std::string& Importe() const noexcept { return d_.importe_; }
+  void set_Importe(std::string value) noexcept { d_.importe_ = std::move(value); }
+  const std::string& ImporteAportacion() const noexcept { return d_.importeAportacion_; }
+  void set_ImporteAportacion(std::string value) noexcept {
+    d_.importeAportacion_ = std::move(value);
   }
-  const std::string& NumeroReceta() const noexcept { return numeroReceta_; }
-  void set_NumeroReceta(std::string value) noexcept { numeroReceta_ = std::move(value); }
-  const std::string& IdProvincia() const noexcept { return idProvincia_; }
-  void set_IdProvincia(std::string value) noexcept { idProvincia_ = std::move(value); }
-  const std::string& CodigoDispensado() const noexcept { return codigoDispensado_; }
-  void set_CodigoDispensado(std::string value) noexcept { codigoDispensado_ = std::move(value); }
+  const std::string& IdFarmacia() const noexcept { return d_.idFarmacia_; }
+  void set_IdFarmacia(std::string value) noexcept { d_.idFarmacia_ = std::move(value); }
+  const std::string& FechaDispensacion() const noexcept { return d_.fechaDispensacion_; }
+  void set_FechaDispensacion(std::string value) noexcept {
+    d_.fechaDispensacion_ = std::move(value);
+  }
+  const std::string& IDPrescripcion() const noexcept { return d_.idPrescripcion_; }
+  void set_IDPrescripcion(std::string value) noexcept { d_.idPrescripcion_ = std::move(value); }
+  const std::string& Idioma() const noexcept { return d_.idioma_; }
+  void set_Idioma(std::string value) noexcept { d_.idioma_ = std::move(value); }
+  const std::string& IdUsuario() const noexcept { return d_.idUsuario_; }
+  void set_IdUsuario(std::string value) noexcept { d_.idUsuario_ = std::move(value); }
+  const std::string& IdFarmaceutico() const noexcept { return d_.idFarmaceutico_; }
+  void set_IdFarmaceutico(std::string value) noexcept { d_.idFarmaceutico_ = std::move(value); }
+  const std::string& ClaveUsuario() const noexcept { return d_.claveUsuario_; }
+  void set_ClaveUsuario(std::string value) noexcept { d_.claveUsuario_ = std::move(value); }
+  const std::string& EnvasesDispensados() const noexcept { return d_.envasesDispensados_; }
+  void set_EnvasesDispensados(std::string value) noexcept {
+    d_.envasesDispensados_ = std::move(value);
+  }
+  const std::string& NumeroReceta() const noexcept { return d_.numeroReceta_; }
+  void set_NumeroReceta(std::string value) noexcept { d_.numeroReceta_ = std::move(value); }
+  const std::string& IdProvincia() const noexcept { return d_.idProvincia_; }
+  void set_IdProvincia(std::string value) noexcept { d_.idProvincia_ = std::move(value); }
+  const std::string& CodigoDispensado() const noexcept { return d_.codigoDispensado_; }
+  void set_CodigoDispensado(std::string value) noexcept { d_.codigoDispensado_ = std::move(value); }
   // Keep a copy (Interface.xml in the library folder) of the document ToXML makes.
-  bool SaveSOAPMsgToFile() const noexcept { return saveSOAPMsgToFile_; }
-  void set_SaveSOAPMsgToFile(bool value) noexcept { saveSOAPMsgToFile_ = value; }
+  bool SaveSOAPMsgToFile() const noexcept { return d_.saveSOAPMsgToFile_; }
+  void set_SaveSOAPMsgToFile(bool value) noexcept { d_.saveSOAPMsgToFile_ = value; }
   const std::string& CodigoColegiadoPrescriptor() const noexcept {
-    return codigoColegiadoPrescriptor_;
+    return d_.codigoColegiadoPrescriptor_;
   }
   void set_CodigoColegiadoPrescriptor(std::string value) noexcept {
-    codigoColegiadoPrescriptor_ = std::move(value);
+    d_.codigoColegiadoPrescriptor_ = std::move(value);
   }
-  const std::string& FechaPrescripcion() const noexcept { return fechaPrescripcion_; }
-  void set_FechaPrescripcion(std::string value) noexcept { fechaPrescripcion_ = std::move(value); }
-  const std::string& TIS() const noexcept { return tis_; }
-  void set_TIS(std::string value) noexcept { tis_ = std::move(value); }
-  RegimenRecetaEnum RegimenReceta() const noexcept { return regimenReceta_; }
-  void set_RegimenReceta(RegimenRecetaEnum value) noexcept { regimenReceta_ = value; }
-  const std::string& FormulaMagistral() const noexcept { return formulaMagistral_; }
-  void set_FormulaMagistral(std::string value) noexcept { formulaMagistral_ = std::move(value); }
-  TipoPrescripcionEnum TipoPrescripcion() const noexcept { return tipoPrescripcion_; }
-  void set_TipoPrescripcion(TipoPrescripcionEnum value) noexcept { tipoPrescripcion_ = value; }
+  const std::string& FechaPrescripcion() const noexcept { return d_.fechaPrescripcion_; }
+  void set_FechaPrescripcion(std::string value) noexcept {
+    d_.fechaPrescripcion_ = std::move(value);
+  }
+  const std::string& TIS() const noexcept { return d_.tis_; }
+  void set_TIS(std::string value) noexcept { d_.tis_ = std::move(value); }
+  RegimenRecetaEnum RegimenReceta() const noexcept { return d_.regimenReceta_; }
+  void set_RegimenReceta(RegimenRecetaEnum value) noexcept { d_.regimenReceta_ = value; }
+  const std::string& FormulaMagistral() const noexcept { return d_.formulaMagistral_; }
+  void set_FormulaMagistral(std::string value) noexcept { d_.formulaMagistral_ = std::move(value); }
+  TipoPrescripcionEnum TipoPrescripcion() const noexcept { return d_.tipoPrescripcion_; }
+  void set_TipoPrescripcion(TipoPrescripcionEnum value) noexcept { d_.tipoPrescripcion_ = value; }
 
   // Event sink, not owned; nullptr detaches.
   CPeticionDispensacionEvents* Events() const noexcept { return events_; }
@@ -119,26 +125,30 @@ class PRESCORA_API CPeticionDispensacion : public IObject {
   std::string RecordForm();
   void Fire(void (CPeticionDispensacionEvents::*event)());
 
-  std::string importe_;
-  std::string importeAportacion_;
-  std::string idFarmacia_;
-  std::string fechaDispensacion_;
-  std::string idPrescripcion_;
-  std::string idioma_;
-  std::string idUsuario_;
-  std::string idFarmaceutico_;
-  std::string claveUsuario_;
-  std::string envasesDispensados_;
-  std::string numeroReceta_;
-  std::string idProvincia_;
-  std::string codigoDispensado_;
-  bool saveSOAPMsgToFile_ = false;
-  std::string codigoColegiadoPrescriptor_;
-  std::string fechaPrescripcion_;
-  std::string tis_;
-  RegimenRecetaEnum regimenReceta_ = RegimenVacio;
-  std::string formulaMagistral_;
-  TipoPrescripcionEnum tipoPrescripcion_ = PrescripcionVacio;
+  // The record's values; copies take them, not the event sink.
+  struct Fields {
+    std::string importe_;
+    std::string importeAportacion_;
+    std::string idFarmacia_;
+    std::string fechaDispensacion_;
+    std::string idPrescripcion_;
+    std::string idioma_;
+    std::string idUsuario_;
+    std::string idFarmaceutico_;
+    std::string claveUsuario_;
+    std::string envasesDispensados_;
+    std::string numeroReceta_;
+    std::string idProvincia_;
+    std::string codigoDispensado_;
+    bool saveSOAPMsgToFile_ = false;
+    std::string codigoColegiadoPrescriptor_;
+    std::string fechaPrescripcion_;
+    std::string tis_;
+    RegimenRecetaEnum regimenReceta_ = RegimenVacio;
+    std::string formulaMagistral_;
+    TipoPrescripcionEnum tipoPrescripcion_ = PrescripcionVacio;
+  };
+  Fields d_;
   CPeticionDispensacionEvents* events_ = nullptr;
 };
 

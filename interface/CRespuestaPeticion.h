@@ -30,41 +30,43 @@ class PRESCORA_API CRespuestaPeticion : public IObject {
   ~CRespuestaPeticion() override;
 
   // The counts are values of their own: nothing keeps them equal to the collections' sizes.
-  int16_t m_intNMotivosRechazo() const noexcept { return nMotivosRechazo_; }
-  void set_m_intNMotivosRechazo(int16_t value) noexcept { nMotivosRechazo_ = value; }
-  int16_t m_intNAvisos() const noexcept { return nAvisos_; }
-  void set_m_intNAvisos(int16_t value) noexcept { nAvisos_ = value; }
+  int16_t m_intNMotivosRechazo() const noexcept { return d_.nMotivosRechazo_; }
+  void set_m_intNMotivosRechazo(int16_t value) noexcept { d_.nMotivosRechazo_ = value; }
+  int16_t m_intNAvisos() const noexcept { return d_.nAvisos_; }
+  void set_m_intNAvisos(int16_t value) noexcept { d_.nAvisos_ = value; }
 
-  std::vector<std::string>& m_colTextoAviso() noexcept { return textoAviso_; }
-  const std::vector<std::string>& m_colTextoAviso() const noexcept { return textoAviso_; }
+  std::vector<std::string>& m_colTextoAviso() noexcept { return d_.textoAviso_; }
+  const std::vector<std::string>& m_colTextoAviso() const noexcept { return d_.textoAviso_; }
   void set_m_colTextoAviso(std::vector<std::string> value) noexcept {
-    textoAviso_ = std::move(value);
+    d_.textoAviso_ = std::move(value);
   }
-  std::vector<std::string>& m_colTextoMotivosRechazo() noexcept { return textoMotivosRechazo_; }
+  std::vector<std::string>& m_colTextoMotivosRechazo() noexcept { return d_.textoMotivosRechazo_; }
   const std::vector<std::string>& m_colTextoMotivosRechazo() const noexcept {
-    return textoMotivosRechazo_;
+    return d_.textoMotivosRechazo_;
   }
   void set_m_colTextoMotivosRechazo(std::vector<std::string> value) noexcept {
-    textoMotivosRechazo_ = std::move(value);
+    d_.textoMotivosRechazo_ = std::move(value);
   }
-  std::vector<std::string>& m_colCodigoMotivosRechazo() noexcept { return codigoMotivosRechazo_; }
+  std::vector<std::string>& m_colCodigoMotivosRechazo() noexcept {
+    return d_.codigoMotivosRechazo_;
+  }
   const std::vector<std::string>& m_colCodigoMotivosRechazo() const noexcept {
-    return codigoMotivosRechazo_;
+    return d_.codigoMotivosRechazo_;
   }
   void set_m_colCodigoMotivosRechazo(std::vector<std::string> value) noexcept {
-    codigoMotivosRechazo_ = std::move(value);
+    d_.codigoMotivosRechazo_ = std::move(value);
   }
-  std::vector<std::string>& m_colCodigoAviso() noexcept { return codigoAviso_; }
-  const std::vector<std::string>& m_colCodigoAviso() const noexcept { return codigoAviso_; }
+  std::vector<std::string>& m_colCodigoAviso() noexcept { return d_.codigoAviso_; }
+  const std::vector<std::string>& m_colCodigoAviso() const noexcept { return d_.codigoAviso_; }
   void set_m_colCodigoAviso(std::vector<std::string> value) noexcept {
-    codigoAviso_ = std::move(value);
+    d_.codigoAviso_ = std::move(value);
   }
 
   // Set by the front object: true when its dispensing call ended without error.
-  bool DatosValidos() const noexcept { return datosValidos_; }
-  void set_DatosValidos(bool value) noexcept { datosValidos_ = value; }
+  bool DatosValidos() const noexcept { return d_.datosValidos_; }
+  void set_DatosValidos(bool value) noexcept { d_.datosValidos_ = value; }
   // True once a warning code read from an answer equals the configured success code.
-  bool DispensacionRealizada() const noexcept { return dispensacionRealizada_; }
+  bool DispensacionRealizada() const noexcept { return d_.dispensacionRealizada_; }
 
   // Event sink, not owned; nullptr detaches.
   CRespuestaPeticionEvents* Events() const noexcept { return events_; }
@@ -89,18 +91,22 @@ class PRESCORA_API CRespuestaPeticion : public IObject {
   bool ToXMLFile(const std::string& strPath) noexcept;
 
  private:
-  void ErrorResponse();
+  void ErrorResponse() noexcept;
   void InternalResponse();
   void Fire(void (CRespuestaPeticionEvents::*event)());
 
-  int16_t nMotivosRechazo_ = 0;
-  int16_t nAvisos_ = 0;
-  std::vector<std::string> textoAviso_;
-  std::vector<std::string> textoMotivosRechazo_;
-  std::vector<std::string> codigoMotivosRechazo_;
-  std::vector<std::string> codigoAviso_;
-  bool datosValidos_ = false;
-  bool dispensacionRealizada_ = false;
+  // The record's values; copies take them, not the event sink.
+  struct Fields {
+    int16_t nMotivosRechazo_ = 0;
+    int16_t nAvisos_ = 0;
+    std::vector<std::string> textoAviso_;
+    std::vector<std::string> textoMotivosRechazo_;
+    std::vector<std::string> codigoMotivosRechazo_;
+    std::vector<std::string> codigoAviso_;
+    bool datosValidos_ = false;
+    bool dispensacionRealizada_ = false;
+  };
+  Fields d_;
   CRespuestaPeticionEvents* events_ = nullptr;
 };
 

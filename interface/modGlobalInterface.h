@@ -1,7 +1,10 @@
 // Per-thread shared objects of the dispensing library, beside those of the common code.
 #pragma once
 
+#include <string>
+
 #include "common/Export.h"
+#include "common/platform/xml.h"
 
 namespace PRESCORA_NS {
 
@@ -11,5 +14,9 @@ class CAuditor;
 // The calling thread's settings and audit writer, created on first use.
 CConfig& objConfig() noexcept;
 CAuditor& objAuditor() noexcept;
+
+// Saves the document beside `strPath` and renames it into place, so a reader polling for the
+// file never finds half of it. Raises 76 when the folder is missing, 75 when it cannot be written.
+void SaveXMLFile(const platform::xml::Document& document, const std::string& strPath);
 
 }  // namespace PRESCORA_NS

@@ -17,6 +17,8 @@ bool Exists(const std::string& path) noexcept;
 // Whether a file that is not a folder exists at the path.
 bool IsFile(const std::string& path) noexcept;
 bool IsDirectory(const std::string& path) noexcept;
+// Whether both paths name one and the same existing file.
+bool SameFile(const std::string& first, const std::string& second) noexcept;
 
 // Creates one folder (its parent must exist).
 void MakeDirectory(const std::string& path);

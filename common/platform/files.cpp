@@ -1,0 +1,154 @@
+#include "common/platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+#include "common/platform/errors.h"
+
+namespace PRESCORA_NS::platform::files {
+
+namespace {
+
+// A descriptor closed on every way out.
+class Fd {
+ public:
+  explicit Fd(int fd) noexcept : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const noexcept { return fd_; }
+  int release() noexcept {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string ParentOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) noexcept {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Exists(const std::string& path) noexcept {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsFile(const std::string& path) noexcept {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool IsDirectory(const std::string& path) noexcept {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SameFile(const std::string& first, const std::string& second) noexcept {
+  struct stat a {};
+  struct stat b {};
+  return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void MakeDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) {
+    int err = errno;
+    // A missing parent folder is a path error, not a missing file.
+    if (err == ENOENT) RaiseRuntime(errPathNotFound);
+    RaiseFromErrno(err);
+  }
+}
+
+void Copy(const std::string& source, const std::string& destination) {
+  Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) RaiseFromErrno(errno);
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) RaiseFromErrno(errno);
+  if (S_ISDIR(st.st_mode)) RaiseFromErrno(EISDIR);
+
+  std::string folder = ParentOf(destination);
+  if (!IsDirectory(folder)) RaiseRuntime(errPathNotFound);
+  static std::atomic<unsigned> copies{0};
+  std::string temp =
+      destination + ".~" + std::to_string(::getpid()) + "-" + std::to_string(copies.fetch_add(1));
+  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (out.get() < 0) RaiseFromErrno(errno);
+
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::unlink(temp.c_str());
+      RaiseFromErrno(err);
+    }
+    if (n == 0) break;
+    if (!WriteAll(out.get(), buffer, static_cast<std::size_t>(n))) {
+      int err = errno;
+      ::unlink(temp.c_str());
+      RaiseFromErrno(err);
+    }
+  }
+  if (::fsync(out.get()) != 0 || ::close(out.release()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    RaiseFromErrno(err);
+  }
+  if (::rename(temp.c_str(), destination.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    RaiseFromErrno(err);
+  }
+}
+
+void Delete(const std::string& path) {
+  if (IsDirectory(path)) RaiseFromErrno(EISDIR);
+  if (::unlink(path.c_str()) != 0) RaiseFromErrno(errno);
+}
+
+std::uint64_t Size(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) RaiseFromErrno(errno);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+void MakeWritable(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) RaiseFromErrno(errno);
+  if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0) RaiseFromErrno(errno);
+}
+
+void Rename(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) RaiseFromErrno(errno);
+}
+
+}  // namespace PRESCORA_NS::platform::files
