@@ -1,5 +1,12 @@
 // A SOAP 1.1 client over HTTP(S): reads a WSDL 1.1 service description, calls its RPC/encoded
 // operations with a node list argument and hands back the answer's return part as a node list.
+//
+// Transport: libcurl. TLS verifies the server's certificate and name against the system's
+// certificate authorities; the connector property SSLCAFile (or, when it is not set, the
+// environment variable PRESCORA_CA_FILE) names a file of further authorities to trust. Until
+// UseProxy is set, the environment's proxy variables (http_proxy, https_proxy, no_proxy) apply, as
+// the system's own proxy settings; once it is set, it alone decides. No error text ever holds the
+// proxy password.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +23,23 @@ namespace PRESCORA_NS::platform::soap {
 
 // Error numbers of the SOAP client (raised as platform::Failure with source "SoapClient").
 enum SoapError : int32_t {
-  // Filled in by the client's implementation: 32100 .. 32199.
+  errSoapFault = 32100,                   // the service answered a SOAP fault: its faultstring
+  errSoapDescriptionUnreachable = 32101,  // the service description could not be read
+  errSoapDescriptionInvalid = 32102,      // not a WSDL 1.1 description with a SOAP 1.1 port
+  errSoapNotInitialised = 32103,          // an operation called before mssoapinit succeeded
+  errSoapUnknownOperation = 32104,        // the description has no operation of that name
+  errSoapUnknownProperty = 32105,         // a client or connector property of unknown name
+  errSoapInvalidPropertyValue = 32106,    // a property value of the wrong kind or out of range
+  errSoapConnectionRefused = 32107,       // the server refused the connection or cannot be reached
+  errSoapHostNotFound = 32108,            // the server's name does not resolve
+  errSoapTimeout = 32109,                 // no complete answer within Timeout
+  errSoapTls = 32110,                     // TLS handshake or certificate verification failed
+  errSoapProxy = 32111,                   // the proxy cannot be reached or refused the credentials
+  errSoapHttpStatus = 32112,              // an HTTP error status without a SOAP fault
+  errSoapAnswerNotXml = 32113,            // the answer is not XML
+  errSoapAnswerNotSoap = 32114,           // XML, but not a SOAP envelope with an answer
+  errSoapTransport = 32115,               // any other transport failure (connection closed, ...)
+  errSoapRequest = 32116,                 // the request envelope could not be built
 };
 
 using PropertyValue = std::variant<bool, int32_t, std::string>;
@@ -32,11 +55,15 @@ class Client {
   void mssoapinit(const std::string& location);
   // "ServerHTTPRequest" = true is accepted; the default transport already serves.
   void ClientProperty(std::string_view name, const PropertyValue& value);
-  // UseProxy, ProxyServer, ProxyPort, ProxyUser, ProxyPassword, Timeout (milliseconds).
+  // UseProxy, ProxyServer, ProxyPort (default 8080), ProxyUser, ProxyPassword, Timeout
+  // (milliseconds, default 30000; 0 or less keeps the default), SSLCAFile (authorities trusted
+  // besides the system's), EndPointURL (replaces the address of the description). Names are
+  // matched without regard to case. Properties set before mssoapinit also serve its download.
   void ConnectorProperty(std::string_view name, const PropertyValue& value);
   // Calls an operation (name matched without regard to case) with one argument whose children are
   // copies of `argument`'s nodes. The result keeps the whole answer document alive; nothing when
-  // the HTTP answer has no body.
+  // the HTTP answer has no body. The result holds the child nodes of the answer's return part
+  // (the first child of the response element), after following it when it is an href reference.
   std::optional<xml::NodeList> Call(std::string_view operation, const xml::NodeList& argument);
   // The detail text of the last SOAP fault, "" when the last call raised none.
   std::string detail() const;
