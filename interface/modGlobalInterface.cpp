@@ -1,9 +1,6 @@
 #include "interface/modGlobalInterface.h"
 
-#include <atomic>
-#include <cstdio>
-
-#include <unistd.h>
+#include <cerrno>
 
 #include "common/platform/errors.h"
 #include "common/platform/files.h"
@@ -24,22 +21,15 @@ CAuditor& objAuditor() noexcept {
 
 void SaveXMLFile(const platform::xml::Document& document, const std::string& strPath) {
   auto slash = strPath.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : strPath.substr(0, slash);
-  if (folder.empty()) folder = "/";
-  if (!platform::files::IsDirectory(folder)) platform::RaiseRuntime(platform::errPathNotFound);
+  if (slash != std::string::npos &&
+      !platform::files::IsDirectory(slash == 0 ? std::string(1, '/') : strPath.substr(0, slash)))
+    platform::RaiseRuntime(platform::errPathNotFound);
 
-  static std::atomic<unsigned> saves{0};
-  std::string temp =
-      strPath + ".~" + std::to_string(::getpid()) + "-" + std::to_string(saves.fetch_add(1));
-  if (!document.Save(temp)) {
-    std::remove(temp.c_str());
-    platform::RaiseRuntime(platform::errPathFileAccess);
-  }
-  try {
-    platform::files::Rename(temp, strPath);
-  } catch (...) {
-    std::remove(temp.c_str());
-    throw;
+  // The document layer writes beside the file and renames it into place.
+  if (!document.Save(strPath)) {
+    int err = document.saveErrno();
+    if (err == 0 || err == ENOENT) platform::RaiseRuntime(platform::errPathFileAccess);
+    platform::RaiseFromErrno(err);
   }
 }
 

@@ -15,8 +15,8 @@ class CAuditor;
 CConfig& objConfig() noexcept;
 CAuditor& objAuditor() noexcept;
 
-// Saves the document beside `strPath` and renames it into place, so a reader polling for the
-// file never finds half of it. Raises 76 when the folder is missing, 75 when it cannot be written.
+// Saves the document to `strPath` (atomically: a reader polling for the file never finds half of
+// it). Raises 76 when the folder is missing, the file system's error when it cannot be written.
 void SaveXMLFile(const platform::xml::Document& document, const std::string& strPath);
 
 }  // namespace PRESCORA_NS
