@@ -117,7 +117,9 @@ Position Find(const Content& content, std::string_view section, std::string_view
     position.insertAt = i + 1;
     for (std::size_t j = i + 1; j < content.lines.size(); ++j) {
       if (SectionOf(content.lines[j])) break;
-      if (!Trim(content.lines[j]).empty()) position.insertAt = j + 1;
+      // After the section's last line of its own; a comment may already open the next one.
+      std::string_view trimmed = Trim(content.lines[j]);
+      if (!trimmed.empty() && trimmed.front() != ';') position.insertAt = j + 1;
       auto entry = EntryOf(content.lines[j]);
       if (entry && SameName(entry->first, key)) {
         position.key = j;

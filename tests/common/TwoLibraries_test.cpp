@@ -1,0 +1,96 @@
+// Both libraries loaded into one host process keep their shared objects apart.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/modGlobal.h"
+#include "common/platform/component.h"
+#include "tests/common/TempFolder.h"
+
+namespace {
+
+using Create = prescora::IComponent* (*)(const char*);
+
+// The "modGlobal" object of one library of the build, loaded as a host loads it.
+std::unique_ptr<prescora::IComponent> ModGlobalOf(const std::string& library) {
+  std::string path = std::string(PRESCORA_BIN_DIR) + "/lib" + library + ".so";
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  EXPECT_NE(handle, nullptr) << dlerror();
+  if (handle == nullptr) return nullptr;
+  auto create = reinterpret_cast<Create>(dlsym(handle, "PrescoraCreateObject"));
+  EXPECT_NE(create, nullptr);
+  if (create == nullptr) return nullptr;
+  return std::unique_ptr<prescora::IComponent>(create("modGlobal"));
+}
+
+std::string Call(prescora::IComponent& object, const std::string& member,
+                 std::vector<std::string> arguments = {}) {
+  return object.Invoke(member, arguments);
+}
+
+TEST(TwoLibraries, SharedObjectsStayApart) {
+  auto interface = ModGlobalOf("Interface");
+  auto initiator = ModGlobalOf("Initiator");
+  ASSERT_TRUE(interface && initiator);
+  EXPECT_EQ(Call(*interface, "LibraryTitle"), "Interface");
+  EXPECT_EQ(Call(*initiator, "LibraryTitle"), "Initiator");
+  EXPECT_EQ(Call(*initiator, "ErrorCount"), "0");
+
+  TempFolder dir;
+  Call(*interface, "SetLogFile", {dir / "Interface.log"});
+  Call(*interface, "AddError", {"32005"});
+  Call(*interface, "AddError", {"32009"});
+  EXPECT_EQ(Call(*interface, "LogFile"), dir / "Interface.log");
+  EXPECT_EQ(Call(*interface, "ErrorCount"), "2");
+  EXPECT_EQ(Call(*interface, "ErrorNumber", {"2"}), "32009");
+
+  // The other library saw none of it.
+  EXPECT_EQ(Call(*initiator, "LogFile"), "");
+  EXPECT_EQ(Call(*initiator, "LogOptions"), "0");
+  EXPECT_EQ(Call(*initiator, "ErrorCount"), "0");
+
+  // Nor did the copy of the dispensing library's code linked into this program.
+  EXPECT_EQ(Interface::objLog().FileName(), "");
+  EXPECT_TRUE(Interface::objErrores().Errores().empty());
+
+  // And the other way round.
+  Call(*initiator, "SetLogFile", {dir / "Initiator.log"});
+  Call(*initiator, "AddError", {"32014"});
+  Call(*interface, "Writeln", {"uno"});
+  Call(*initiator, "Writeln", {"dos"});
+  EXPECT_EQ(Call(*interface, "LogFile"), dir / "Interface.log");
+  EXPECT_EQ(Call(*interface, "ErrorCount"), "2");
+  EXPECT_EQ(Call(*initiator, "ErrorCount"), "1");
+  std::string interfaceLog = ReadAll(dir / "Interface.log");
+  std::string initiatorLog = ReadAll(dir / "Initiator.log");
+  EXPECT_NE(interfaceLog.find(" uno\r\n"), std::string::npos);
+  EXPECT_EQ(interfaceLog.find(" dos\r\n"), std::string::npos);
+  EXPECT_NE(initiatorLog.find(" dos\r\n"), std::string::npos);
+  EXPECT_NE(initiatorLog.find(" Initiator 1.2\t"), std::string::npos);
+
+  // Each library finds its own folder.
+  EXPECT_EQ(Call(*interface, "LibraryFolder"), PRESCORA_BIN_DIR);
+  EXPECT_EQ(Call(*initiator, "LibraryFolder"), PRESCORA_BIN_DIR);
+
+  Call(*interface, "ResetErrors");
+  EXPECT_EQ(Call(*interface, "ErrorCount"), "0");
+}
+
+TEST(TwoLibraries, EachThreadOfTheHostHasItsOwnSet) {
+  auto interface = ModGlobalOf("Interface");
+  ASSERT_TRUE(interface);
+  Call(*interface, "ResetErrors");
+  Call(*interface, "AddError", {"13"});
+  std::string seen;
+  std::thread other([&] { seen = Call(*interface, "ErrorCount"); });
+  other.join();
+  EXPECT_EQ(seen, "0");
+  EXPECT_EQ(Call(*interface, "ErrorCount"), "1");
+  Call(*interface, "ResetErrors");
+}
+
+}  // namespace
