@@ -1,0 +1,182 @@
+#include "interface/CAuditor.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "RecordsFixture.h"
+#include "common/platform/clock.h"
+#include "common/platform/profile.h"
+#include "interface/CFileAdmin.h"
+
+namespace {
+
+using namespace records_test;
+using ns::CAuditor;
+namespace clock = ns::platform::clock;
+namespace profile = ns::platform::profile;
+
+const char* kKeys[] = {"FECHA_ENVIO",      "PETICION_GENERADA",  "MENSAJE_ENVIADO",
+                       "MENSAJE_RECIBIDO", "RESPUESTA_GENERADA", "TEXTO_RESPUESTA"};
+
+class AuditorTest : public RecordsTest {
+ protected:
+  void SetUp() override {
+    RecordsTest::SetUp();
+    clock::SetNowForTesting([] { return clock::LocalTime{2026, 12, 7, 9, 5, 3}; });
+    ns::CFileAdmin().MakeAuditor();
+  }
+  void TearDown() override {
+    clock::SetNowForTesting({});
+    RecordsTest::TearDown();
+  }
+  std::string Key(const CAuditor& auditor, const std::string& id, const char* key) {
+    return profile::GetString(auditor.OutputFileName(), id, key, "<absent>");
+  }
+};
+
+TEST_F(AuditorTest, FileNamesAreFixedAtCreation) {
+  CAuditor auditor;
+  EXPECT_TRUE(auditor.Enable());
+  EXPECT_FALSE(auditor.DiaryStore());
+  EXPECT_EQ(auditor.OutputFileName(), Path("Auditoria/audit.log"));
+  auditor.set_DiaryStore(true);
+  EXPECT_EQ(auditor.OutputFileName(), Path("Auditoria/261207.log"));
+  // Past midnight the auditor keeps its day.
+  clock::SetNowForTesting([] { return clock::LocalTime{2026, 12, 8, 0, 0, 1}; });
+  EXPECT_EQ(auditor.OutputFileName(), Path("Auditoria/261207.log"));
+}
+
+TEST_F(AuditorTest, AHeaderWritesSixKeysInOrder) {
+  CAuditor auditor;
+  ASSERT_TRUE(auditor.Save("P1", ns::audHeader));
+  EXPECT_EQ(Key(auditor, "P1", "FECHA_ENVIO"), "26/12/07 09:05:03");
+  EXPECT_EQ(Key(auditor, "P1", "PETICION_GENERADA"), "No");
+  EXPECT_EQ(Key(auditor, "P1", "MENSAJE_ENVIADO"), "No");
+  EXPECT_EQ(Key(auditor, "P1", "MENSAJE_RECIBIDO"), "No");
+  EXPECT_EQ(Key(auditor, "P1", "RESPUESTA_GENERADA"), "");
+  EXPECT_EQ(Key(auditor, "P1", "TEXTO_RESPUESTA"), "");
+  std::string text = ReadFile(auditor.OutputFileName());
+  std::size_t at = text.find("[P1]");
+  for (const char* key : kKeys) {
+    std::size_t next = text.find(std::string(key) + "=", at);
+    EXPECT_NE(next, std::string::npos) << key;
+    at = next;
+  }
+
+  auditor.set_DiaryStore(true);
+  ASSERT_TRUE(auditor.Save("P1", ns::audHeader));
+  EXPECT_EQ(Key(auditor, "P1", "FECHA_ENVIO"), "09:05:03");
+  EXPECT_TRUE(Exists(Path("Auditoria/261207.log")));
+}
+
+TEST_F(AuditorTest, MarksOverwriteOnlyTheirOwnKey) {
+  CAuditor auditor;
+  ASSERT_TRUE(auditor.Save("P1", ns::audHeader));
+  EXPECT_TRUE(auditor.Save("P1", ns::audMarkPetitionDone));
+  EXPECT_TRUE(auditor.Save("P1", ns::audMarkMsgSended));
+  EXPECT_TRUE(auditor.Save("P1", ns::audMarkMsgReceived));
+  EXPECT_TRUE(auditor.Save("P1", ns::audSetResponse, ns::rcvXML));
+  EXPECT_TRUE(auditor.Save("P1", ns::audSetTextResponse, ns::rcvNone, "W1.Aviso & más"));
+  EXPECT_EQ(Key(auditor, "P1", "PETICION_GENERADA"), "Si");
+  EXPECT_EQ(Key(auditor, "P1", "MENSAJE_ENVIADO"), "Si");
+  EXPECT_EQ(Key(auditor, "P1", "MENSAJE_RECIBIDO"), "Si");
+  EXPECT_EQ(Key(auditor, "P1", "RESPUESTA_GENERADA"), "xml");
+  EXPECT_EQ(Key(auditor, "P1", "TEXTO_RESPUESTA"), "W1.Aviso & más");
+
+  EXPECT_TRUE(auditor.Save("P1", ns::audSetResponse));
+  EXPECT_EQ(Key(auditor, "P1", "RESPUESTA_GENERADA"), "");
+  EXPECT_TRUE(auditor.Save("P1", ns::audSetResponse, ns::rcvInternal));
+  EXPECT_EQ(Key(auditor, "P1", "RESPUESTA_GENERADA"), "int");
+
+  // A header again starts the record over.
+  EXPECT_TRUE(auditor.Save("P1", ns::audHeader));
+  EXPECT_EQ(Key(auditor, "P1", "MENSAJE_ENVIADO"), "No");
+  EXPECT_EQ(Key(auditor, "P1", "RESPUESTA_GENERADA"), "");
+
+  std::string before = ReadFile(auditor.OutputFileName());
+  EXPECT_TRUE(auditor.Save("P1", static_cast<ns::AuditTypeEnum>(9)));
+  EXPECT_EQ(ReadFile(auditor.OutputFileName()), before);
+  EXPECT_TRUE(ErrorNumbers().empty());
+}
+
+TEST_F(AuditorTest, EnumerationTexts) {
+  EXPECT_STREQ(CAuditor::ResponseText(ns::rcvNone), "");
+  EXPECT_STREQ(CAuditor::ResponseText(ns::rcvService), "srv");
+  EXPECT_STREQ(CAuditor::ResponseText(ns::rcvIni), "ini");
+  EXPECT_STREQ(CAuditor::BoolText(ns::blUnselected), "");
+  EXPECT_STREQ(CAuditor::BoolText(ns::blnNo), "No");
+  EXPECT_STREQ(CAuditor::BoolText(ns::blnYes), "Si");
+}
+
+TEST_F(AuditorTest, WithoutAnIdentifier) {
+  CAuditor auditor;
+  auditor.set_Enable(false);
+  EXPECT_TRUE(auditor.Save("", ns::audHeader));
+  EXPECT_TRUE(auditor.Save("P1", ns::audHeader));
+  EXPECT_FALSE(Exists(auditor.OutputFileName()));
+  EXPECT_TRUE(ErrorNumbers().empty());
+
+  auditor.set_Enable(true);
+  EXPECT_FALSE(auditor.Save("", ns::audHeader));
+  EXPECT_FALSE(auditor.StoreInDelayed(""));
+  EXPECT_EQ(ErrorNumbers(), (std::vector<int>{32006, 32006}));
+  EXPECT_EQ(ns::objErrores().Errores()[1].Source(), "CAuditor.StoreInDelayed");
+  EXPECT_NE(Log().find("CAuditor.Save:(32006)No se encuentra el identificador de la "
+                       "preescripción"),
+            std::string::npos);
+  EXPECT_NE(Log().find("CAuditor.StoreInDelayed:(32006)"), std::string::npos);
+}
+
+TEST_F(AuditorTest, AnAnswerIsLateOnceTheResponseKindIsRecorded) {
+  CAuditor auditor;
+  EXPECT_FALSE(auditor.StoreInDelayed("P1"));
+  auditor.Save("P1", ns::audHeader);
+  EXPECT_FALSE(auditor.StoreInDelayed("P1"));
+  auditor.Save("P1", ns::audSetResponse, ns::rcvService);
+  EXPECT_TRUE(auditor.StoreInDelayed("P1"));
+  // Consulted whether auditing is on or not.
+  auditor.set_Enable(false);
+  EXPECT_TRUE(auditor.StoreInDelayed("P1"));
+}
+
+TEST_F(AuditorTest, AMissingAuditFolderIsNotAFailure) {
+  std::filesystem::remove_all(Path("Auditoria"));
+  CAuditor auditor;
+  EXPECT_TRUE(auditor.Save("P1", ns::audHeader));
+  EXPECT_TRUE(auditor.Save("P1", ns::audMarkMsgSended));
+  EXPECT_TRUE(ErrorNumbers().empty());
+}
+
+TEST_F(AuditorTest, ConcurrentProcessesLoseNoMark) {
+  std::string file = CAuditor().OutputFileName();
+  bool ok = RunInChildren(8, [](int child) {
+    CAuditor auditor;
+    for (int round = 0; round < 5; ++round) {
+      std::string id = "P" + std::to_string(child) + "-" + std::to_string(round);
+      if (!auditor.Save(id, ns::audHeader) || !auditor.Save(id, ns::audMarkPetitionDone) ||
+          !auditor.Save(id, ns::audMarkMsgSended) || !auditor.Save(id, ns::audMarkMsgReceived) ||
+          !auditor.Save(id, ns::audSetResponse, ns::rcvService) ||
+          !auditor.Save(id, ns::audSetTextResponse, ns::rcvNone, "texto " + id))
+        return false;
+    }
+    return true;
+  });
+  ASSERT_TRUE(ok);
+  for (int child = 0; child < 8; ++child) {
+    for (int round = 0; round < 5; ++round) {
+      std::string id = "P" + std::to_string(child) + "-" + std::to_string(round);
+      auto key = [&](const char* name) { return profile::GetString(file, id, name, "<absent>"); };
+      EXPECT_EQ(key("FECHA_ENVIO"), "26/12/07 09:05:03") << id;
+      EXPECT_EQ(key("PETICION_GENERADA"), "Si") << id;
+      EXPECT_EQ(key("MENSAJE_ENVIADO"), "Si") << id;
+      EXPECT_EQ(key("MENSAJE_RECIBIDO"), "Si") << id;
+      EXPECT_EQ(key("RESPUESTA_GENERADA"), "srv") << id;
+      EXPECT_EQ(key("TEXTO_RESPUESTA"), "texto " + id) << id;
+    }
+  }
+}
+
+}  // namespace
