@@ -104,19 +104,13 @@ bool IsBlank(const xmlChar* s) {
   return true;
 }
 
-bool HasElementChild(xmlNodePtr node) {
-  for (xmlNodePtr c = node->children; c; c = c->next)
-    if (c->type == XML_ELEMENT_NODE) return true;
-  return false;
-}
-
-// Drops the white-space-only text that sits between elements (indentation), leaving the text of
-// elements that hold text only. Walks without recursion: nesting depth is the input's choice.
-void DropIndentation(xmlDocPtr doc) {
+// Drops the text nodes that hold white space only (indentation, and the spacing of an empty
+// element), as the platform's document object does by default: a list of children then holds
+// only what carries content. Walks without recursion: nesting depth is the input's choice.
+void DropBlankText(xmlDocPtr doc) {
   xmlNodePtr node = xmlDocGetRootElement(doc);
   while (node) {
-    if (node->type == XML_ELEMENT_NODE && HasElementChild(node) &&
-        xmlNodeGetSpacePreserve(node) != 1) {
+    if (node->type == XML_ELEMENT_NODE && xmlNodeGetSpacePreserve(node) != 1) {
       for (xmlNodePtr c = node->children; c;) {
         xmlNodePtr next = c->next;
         if (c->type == XML_TEXT_NODE && IsBlank(c->content)) {
@@ -178,7 +172,7 @@ xmlDocPtr Parse(std::string_view bytes, bool forceUtf8, std::string& error) {
         sink.message.empty() ? std::string("el documento no es XML bien formado") : sink.message;
   }
   xmlFreeParserCtxt(ctxt);
-  if (doc) DropIndentation(doc);
+  if (doc) DropBlankText(doc);
   return doc;
 }
 

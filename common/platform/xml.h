@@ -1,9 +1,10 @@
 // XML documents over libxml2, with the members the records and the SOAP client rely on.
 //
 // A load succeeds only for a well-formed, namespace-well-formed document (an undeclared prefix
-// fails). White-space-only text between elements is dropped. Loads never touch the network,
-// never read external entities or DTDs and bound entity expansion; a bad document is a false
-// result, never a crash or an exception.
+// fails). Text nodes of white space only are dropped wherever they stand (indentation, or the
+// spacing inside an otherwise empty element), unless xml:space="preserve" asks to keep them.
+// Loads never touch the network, never read external entities or DTDs and bound entity
+// expansion; a bad document is a false result, never a crash or an exception.
 //
 // Nodes and node lists hold a share of their document, so they stay valid after the Document
 // object that produced them is gone.

@@ -137,11 +137,11 @@ TEST(XmlMembers, NamesTextAndNavigation) {
   EXPECT_EQ(items.Item(0).baseName(), "string");
   EXPECT_EQ(items.Item(0).Text(), "A1");
   EXPECT_EQ(items.Item(0).nodeTypedValue(), "A1");
-  // An element holding nothing but spaces keeps them: only text between elements is dropped.
-  EXPECT_EQ(items.Item(1).Text(), "  ");
-  ASSERT_EQ(items.Item(1).childNodes().length(), 1);
-  EXPECT_EQ(items.Item(1).childNodes().Item(0).nodeName(), "#text");
-  EXPECT_EQ(items.Item(1).childNodes().Item(0).nodeType(), NodeType::Text);
+  // Spacing alone is no content, inside an element as between elements.
+  EXPECT_EQ(items.Item(1).Text(), "");
+  EXPECT_EQ(items.Item(1).childNodes().length(), 0);
+  EXPECT_EQ(items.Item(0).childNodes().Item(0).nodeName(), "#text");
+  EXPECT_EQ(items.Item(0).childNodes().Item(0).nodeType(), NodeType::Text);
 
   // Mixed content keeps its text; Text concatenates the descendants.
   Node texto = body.Item(1);
@@ -190,6 +190,10 @@ TEST(XmlMembers, IndentationBetweenElementsIsDropped) {
   EXPECT_EQ(children.Item(0).nodeName(), "importe");
   EXPECT_EQ(children.Item(1).Text(), " 7 ");
   EXPECT_EQ(children.Item(2).nodeType(), NodeType::Comment);
+
+  // An empty list keeps no text child that a reader could take for an entry.
+  ASSERT_TRUE(QuietLoad(doc, "<r><prescripciones>\n  </prescripciones></r>"));
+  EXPECT_EQ(doc.documentElement().childNodes().Item(0).childNodes().length(), 0);
 
   // xml:space='preserve' keeps the spacing it asks for.
   ASSERT_TRUE(QuietLoad(doc, "<a xml:space='preserve'> <b/> </a>"));
