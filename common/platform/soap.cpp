@@ -295,7 +295,21 @@ size_t Collect(char* data, size_t size, size_t count, void* out) {
 struct HttpAnswer {
   long status = 0;
   std::string body;
+  std::string charset;  // of the Content-Type header, "" when none
 };
+
+std::string Charset(const char* contentType) {
+  if (!contentType) return {};
+  std::string t = contentType;
+  std::transform(t.begin(), t.end(), t.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::size_t at = t.find("charset=");
+  if (at == std::string::npos) return {};
+  std::string value = t.substr(at + 8);
+  value = value.substr(0, value.find_first_of("; "));
+  value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+  return value;
+}
 
 }  // namespace
 
@@ -328,7 +342,9 @@ struct Client::Impl {
     return text;
   }
 
-  std::string ProxyName() const { return proxyServer + ":" + std::to_string(proxyPort); }
+  std::string ProxyName() const {
+    return Scrub(RedactUrl(proxyServer)) + ":" + std::to_string(proxyPort);
+  }
 
   // One HTTP exchange: a GET when `post` is null, else a SOAP POST.
   HttpAnswer Transfer(const std::string& url, const std::string* post,
@@ -399,6 +415,9 @@ struct Client::Impl {
     long connectCode = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
     curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    char* contentType = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
+    answer.charset = Charset(contentType);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_slist_free_all(headers);
@@ -603,7 +622,7 @@ void Client::mssoapinit(const std::string& location) {
       Fail(errSoapDescriptionUnreachable, "No se puede leer la descripción WSDL " + where +
                                               ": el servidor respondió HTTP " +
                                               std::to_string(answer.status));
-    if (!doc.LoadBytes(answer.body))
+    if (!doc.LoadBytes(answer.body, answer.charset))
       Fail(errSoapDescriptionInvalid,
            "La descripción WSDL " + where + " no es XML: " + impl_->Scrub(doc.parseError()));
   } else {
@@ -673,7 +692,7 @@ std::optional<xml::NodeList> Client::Call(std::string_view operation,
   }
 
   xml::Document doc;
-  if (!doc.LoadBytes(answer.body)) {
+  if (!doc.LoadBytes(answer.body, answer.charset)) {
     if (httpError)
       Fail(errSoapHttpStatus,
            "El servidor " + target + " respondió " + status + " sin mensaje SOAP");

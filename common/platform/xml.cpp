@@ -134,7 +134,7 @@ void DropBlankText(xmlDocPtr doc) {
 
 // Parses bytes into a new document; nullptr (and the reason) when they are not a well-formed,
 // namespace-well-formed document.
-xmlDocPtr Parse(std::string_view bytes, bool forceUtf8, std::string& error) {
+xmlDocPtr Parse(std::string_view bytes, const std::string& encoding, std::string& error) {
   InitLibrary();
   error.clear();
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
@@ -156,13 +156,9 @@ xmlDocPtr Parse(std::string_view bytes, bool forceUtf8, std::string& error) {
   // No XML_PARSE_NOENT (entities are never substituted), no DTD loading, no network, and no
   // XML_PARSE_HUGE, so the parser's own limits on depth and sizes stay in force.
   int options = XML_PARSE_NONET;
-  const char* encoding = nullptr;
-  if (forceUtf8) {
-    options |= XML_PARSE_IGNORE_ENC;
-    encoding = "UTF-8";
-  }
+  if (!encoding.empty()) options |= XML_PARSE_IGNORE_ENC;
   xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                    encoding, options);
+                                    encoding.empty() ? nullptr : encoding.c_str(), options);
   const bool ok = doc && ctxt->wellFormed && ctxt->nsWellFormed && !sink.refused &&
                   xmlDocGetRootElement(doc) != nullptr;
   if (!ok) {
@@ -240,6 +236,14 @@ bool ReadFile(const std::string& path, std::string& out, std::string& error) {
   }
   ::close(fd);
   return true;
+}
+
+// Whether the bytes start with an XML declaration that names an encoding.
+bool DeclaresEncoding(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (bytes.substr(0, 5) != "<?xml") return false;
+  const std::size_t end = bytes.find("?>");
+  return bytes.substr(0, end).find("encoding") != std::string_view::npos;
 }
 
 bool IsNamespaceDecl(const _xmlNode* n) {
@@ -408,14 +412,15 @@ std::vector<Node> NodeList::items() const {
 Document::Document() : state_(std::make_shared<DocumentState>()) {}
 
 bool Document::Loadxml(std::string_view text) {
-  xmlDocPtr doc = Parse(text, true, parseError_);
+  xmlDocPtr doc = Parse(text, "UTF-8", parseError_);
   // A failed load leaves an empty document, as a new one; nodes taken earlier keep the old one.
   state_ = std::make_shared<DocumentState>(doc);
   return doc != nullptr;
 }
 
-bool Document::LoadBytes(std::string_view bytes) {
-  xmlDocPtr doc = Parse(bytes, false, parseError_);
+bool Document::LoadBytes(std::string_view bytes, const std::string& assumedEncoding) {
+  const std::string encoding = DeclaresEncoding(bytes) ? std::string() : assumedEncoding;
+  xmlDocPtr doc = Parse(bytes, encoding, parseError_);
   state_ = std::make_shared<DocumentState>(doc);
   return doc != nullptr;
 }

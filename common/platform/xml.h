@@ -118,8 +118,9 @@ class PRESCORA_API Document {
   // Reads and parses a file. False when it cannot be read or does not parse.
   bool Load(const std::string& path);
   // Parses bytes as they came from a file or the network: the encoding the document declares is
-  // honoured (Loadxml takes its text as UTF-8 whatever the declaration says).
-  bool LoadBytes(std::string_view bytes);
+  // honoured (Loadxml takes its text as UTF-8 whatever the declaration says). A document that
+  // declares none is read in `assumedEncoding` when given (an HTTP charset), else as UTF-8.
+  bool LoadBytes(std::string_view bytes, const std::string& assumedEncoding = {});
   // Writes the document to a file (UTF-8, with an XML declaration), replacing any file there.
   // False when the file cannot be written. The file is written beside the destination and renamed
   // into place, so a reader sees either the old file or the whole new one.

@@ -475,6 +475,17 @@ TEST_F(SoapTest, AnswersGiveTheChildrenOfTheReturnPart) {
   EXPECT_EQ(Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); }).Number(),
             soap::errSoapAnswerNotSoap);
 
+  // An answer that declares no encoding is read in the charset of its HTTP header.
+  server.Answer([](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        "<e:Envelope xmlns:e='http://schemas.xmlsoap.org/soap/envelope/'><e:Body><r><return>"
+        "<textoAviso>Dispensaci\xf3n</textoAviso></return></r></e:Body></e:Envelope>",
+        "text/xml; charset=ISO-8859-1");
+  });
+  list = client.Call("solicitudDispensacion", Nodes(kRecord));
+  ASSERT_TRUE(list.has_value());
+  EXPECT_EQ(list->Item(0).Text(), "Dispensación");
+
   // An HTTP answer without body returns nothing.
   server.Answer(200, "");
   EXPECT_FALSE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
