@@ -346,7 +346,7 @@ Respuesta Servicio::Consultar(const Peticion& p) {
                       referencias, opciones_.retornoReferencia);
   r.linea = std::string(kOpConsulta) + " " + (tis.empty() ? "-" : tis);
   if (codigo == 0)
-    r.linea += " correcta: " + std::to_string(pendientes.size()) + " prescripciones pendientes";
+    r.linea += " correcta, pendientes: " + std::to_string(pendientes.size());
   else
     r.linea += " error " + std::to_string(codigo) + ": " + mensaje;
   return r;

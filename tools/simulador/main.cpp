@@ -280,15 +280,16 @@ int main(int argc, char** argv) {
   });
   svr->Post(kRutaServicio, [&](const httplib::Request& req, httplib::Response& res) {
     simulador::Respuesta r = servicio.Atender(req.body);
+    // Said before the delay, so that whoever watches knows the request is in hand.
+    Linea(r.linea + via(req));
     if (r.retrasoMs > 0) parada.Esperar(r.retrasoMs);
     if (r.cerrar) {
-      if (!CortarConexion(req)) r.linea += " (no se pudo cortar la conexión)";
+      if (!CortarConexion(req)) Aviso("no se ha podido cortar la conexión");
       res.status = 500;
     } else {
       res.status = r.estado;
       if (!r.cuerpo.empty() || !r.tipo.empty()) res.set_content(r.cuerpo, r.tipo);
     }
-    Linea(r.linea + via(req));
   });
   svr->set_error_handler(
       httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
