@@ -73,14 +73,6 @@ TEST(AddBackslash, AppendsOneSlashUnlessThereIsOne) {
   EXPECT_EQ(AddBackslash("a "), "a /");
 }
 
-TEST(ClearCollection, EmptiesAnySize) {
-  for (std::size_t size : {0u, 1u, 3u}) {
-    std::vector<std::string> col(size, "x");
-    ClearCollection(col);
-    EXPECT_TRUE(col.empty());
-  }
-}
-
 TEST(FormatDate, SlashesACompactDate) {
   EXPECT_EQ(FormatDate("20240517"), "2024/05/17");
   EXPECT_EQ(FormatDate("2024051"), "2024/05/51");  // the length is not checked
