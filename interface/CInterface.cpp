@@ -1,0 +1,255 @@
+#include "interface/CInterface.h"
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "common/modError.h"
+#include "common/modGlobal.h"
+#include "common/platform/clock.h"
+#include "common/platform/component.h"
+#include "common/platform/convert.h"
+#include "common/platform/errors.h"
+#include "common/platform/events.h"
+#include "common/platform/process.h"
+#include "common/platform/soap.h"
+#include "interface/CAuditor.h"
+#include "interface/CConfig.h"
+#include "interface/CFileAdmin.h"
+#include "interface/PrescriptionId.h"
+#include "interface/modGlobalInterface.h"
+
+namespace PRESCORA_NS {
+
+namespace {
+
+constexpr const char* kInitialize = "CInterface.Class_Initialize";
+constexpr const char* kTerminate = "CInterface.Class_Terminate";
+constexpr const char* kSolicitud = "CInterface.SolicitudDispensacion";
+constexpr const char* kWait = "CInterface.WaitResponse";
+
+// Between two passes of the wait: short enough that an answer is taken within a few
+// milliseconds of its arrival, long enough that the waiting host stays idle.
+constexpr auto kPassPause = std::chrono::milliseconds(1);
+
+bool IsBlank(const std::string& text) {
+  return text.find_first_not_of(' ') == std::string::npos;
+}
+
+// The counts of a response are values of their own: a count without its list must not turn an
+// answer already in hand into a failed dispensing, so a missing item reads as empty.
+std::string FirstItem(const std::vector<std::string>& items) {
+  return items.empty() ? std::string() : items.front();
+}
+
+// Whole seconds since `start` on the wrapping tick counter: the difference is taken as a signed
+// 32-bit subtraction (out of range is an overflow) and rounded with halves to even.
+int32_t ElapsedSeconds(uint32_t start) {
+  int64_t difference = static_cast<int64_t>(static_cast<int32_t>(platform::clock::TickCount())) -
+                       static_cast<int64_t>(static_cast<int32_t>(start));
+  if (difference < INT32_MIN || difference > INT32_MAX)
+    platform::RaiseRuntime(platform::errOverflow);
+  return platform::convert::RoundToInt32(static_cast<double>(difference) / 1000.0);
+}
+
+}  // namespace
+
+CInterface::CInterface() noexcept {
+  bool loaded = Trap(kInitialize, [&] {
+    std::string folder = AddBackslash(platform::component::LibraryFolder());
+    archivoLog_ = folder + kLibraryTitle + ".log";
+    archivoTrace_ = folder + kLibraryTitle + ".txt";
+    archivoIni_ = folder + kLibraryTitle + ".ini";
+
+    CLog& log = objLog();
+    log.set_FileName(archivoLog_);
+    log.set_Header("Log envío/recepción mensajes con SOAP ");
+    log.set_Options(3);
+    CLog& trace = objTrace();
+    trace.set_FileName(archivoTrace_);
+    trace.set_Header("Log de trazas del ");
+    trace.set_Options(0);
+
+    objErrores().ResetErrorsCollection();
+
+    CConfig& config = objConfig();
+    config.set_ArchivoIni(archivoIni_);
+    if (!config.LoadIni()) Raise(errIniRead, kInitialize);
+
+    CFileAdmin().DeleteLogFileIfExcededSize();
+    objTrace().WriteTrace(this, true, kInitialize, "");
+
+    soapClient_ = std::make_unique<platform::soap::Client>();
+    nombreServicio_ = config.Servicio();
+    opciones_ = static_cast<InterfaceFlagsEnum>(opciones_ | config.GuardarPeticionSOAP());
+    log.set_Options(config.GenerarLog() == 1 ? 3 : 0);
+    trace.set_Options(config.GenerarTrace() == 1 ? 1 : 0);
+    enabled_ = true;
+    CAuditor& auditor = objAuditor();
+    auditor.set_Enable(config.Auditar());
+    auditor.set_DiaryStore(config.ArchivoDiario() != 0);
+    log.Writeln("Se cargó correctamente la configuración del archivo " + archivoIni_);
+  });
+  if (!loaded) enabled_ = false;
+  objTrace().WriteTrace(this, false, kInitialize, "");
+}
+
+CInterface::~CInterface() {
+  objTrace().WriteTrace(this, true, kTerminate, "");
+  soapClient_.reset();
+  errores_.ResetErrorsCollection();
+  objTrace().WriteTrace(this, false, kTerminate, "");
+}
+
+std::string CInterface::NombreServicio() noexcept {
+  try {
+    objLog().Writeln("Recuperado el valor '" + nombreServicio_ +
+                     "' para la propiedad NombreServicio");
+    return nombreServicio_;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string CInterface::NombreLog() noexcept {
+  try {
+    std::string path = objLog().FileName();
+    objLog().Writeln("Recuperado el valor '" + path + "' para la propiedad NombreLog");
+    return path;
+  } catch (...) {
+    return {};
+  }
+}
+
+int32_t CInterface::OpcionesLog() const noexcept {
+  return objLog().Options();
+}
+
+void CInterface::set_OpcionesLog(int32_t value) noexcept {
+  objLog().set_Options(value);
+}
+
+CRespuestaPeticion CInterface::SolicitudDispensacion(
+    CPeticionDispensacion& objPeticionDispensacion) noexcept {
+  CPeticionDispensacion& request = objPeticionDispensacion;
+  CRespuestaPeticion response;
+  bool failed = false;
+  try {
+    std::string id;
+    if (IsBlank(request.IDPrescripcion())) {
+      // Fields taken as they are; the pharmacy appears twice, as it always has.
+      id = "ITP" + request.IdFarmacia() + request.IdProvincia() + request.IdFarmacia() +
+           request.IdUsuario() + request.TIS() +
+           platform::clock::Format(platform::clock::Now(), "yyMMddHHmmss");
+      request.set_IDPrescripcion(id);
+    } else {
+      id = request.IDPrescripcion();
+    }
+
+    objTrace().WriteTrace(this, true, kSolicitud, "");
+    objLog().Writeln(std::string(kSolicitud) + ":Iniciando una solicitud de dispensación " + id);
+
+    if (!enabled_) Raise(errInterfaceDisabled, kSolicitud);
+    if (!request.RequiredFields()) Raise(errRequiredFields, kSolicitud);
+    // The identifier becomes file names, the launcher's argument and an audit section.
+    if (!IsValidPrescriptionId(id)) Raise(errInvalidPrescriptionId, kSolicitud);
+
+    CFileAdmin admin;
+    const std::string sentFile = admin.GetSendedPath() + request.IDPrescripcion() + ".xml";
+    const std::string receivedFile = admin.GetReceivedPath() + request.IDPrescripcion() + ".xml";
+
+    CAuditor& auditor = objAuditor();
+    admin.MakeAuditor();
+    auditor.Save(id, audHeader, rcvNone, "");
+
+    admin.MakeSended();
+    if (!request.ToXMLFile(sentFile)) Raise(errExportRequest, kSolicitud);
+
+    auditor.Save(id, audMarkPetitionDone, rcvNone, "");
+
+    if (events_ != nullptr) events_->AlIniciarSolicitudDispensacion(request.IDPrescripcion());
+
+    // The argument travels as one piece; the launcher itself cuts it at the first space.
+    const std::string program = admin.GetDllPath() + "executor.exe";
+    if (!admin.ExistExecutorFile()) Raise(errExecutorNotFound, kSolicitud);
+    platform::process::StartDetached(program, {"IDPres=" + id});
+
+    const bool found = WaitResponse(id);
+
+    ResponseTypeEnum type;
+    std::string fileToRead;
+    if (found) {
+      type = rspReceived;
+      fileToRead = receivedFile;
+      auditor.Save(id, audSetResponse, rcvService, "");
+    } else if (admin.ExistDefaultResponseFile()) {
+      type = rspDefault;
+      fileToRead = admin.DefaultResponseFile();
+      auditor.Save(id, audSetResponse, rcvXML, "");
+    } else {
+      type = rspInternal;
+      response.SetInternalResponse(true);
+      auditor.Save(id, audSetResponse, rcvInternal, "");
+    }
+    if (!fileToRead.empty()) response.FromXMLFile(fileToRead);
+
+    std::string text;
+    if (response.m_intNAvisos() > 0) {
+      text = FirstItem(response.m_colCodigoAviso()) + "." + FirstItem(response.m_colTextoAviso());
+    } else if (response.m_intNMotivosRechazo() > 0) {
+      text = FirstItem(response.m_colCodigoMotivosRechazo()) + "." +
+             FirstItem(response.m_colTextoMotivosRechazo());
+    } else {
+      text = "No se puede interpretar la respuesta recibida";
+    }
+    auditor.Save(id, audSetTextResponse, rcvNone, text);
+
+    const CConfig& config = objConfig();
+    if (config.EliminarXMLPeticion() != 0) admin.DeleteFromSended(id);
+    if (type == rspReceived && config.EliminarXMLRespuesta() != 0) admin.DeleteFromReceived(id);
+
+    if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion(found, type);
+  } catch (...) {
+    HandleFailure(kSolicitud, std::current_exception());
+    failed = true;
+    response.SetInternalResponse(false);
+  }
+
+  try {
+    errores_.ResetErrorsCollection();
+    for (const CErrorItem& item : objErrores().Errores()) errores_.AddError2(item);
+  } catch (...) {
+  }
+  response.set_DatosValidos(!failed);
+  objTrace().WriteTrace(this, false, kSolicitud, platform::convert::BoolText(!failed));
+  return response;
+}
+
+bool CInterface::WaitResponse(const std::string& strIdPrescripcion) noexcept {
+  objTrace().WriteTrace(this, true, kWait, "");
+  bool found = false;
+  Trap(kWait, [&] {
+    const int16_t interval = objConfig().IntervaloComprobacion();
+    const int16_t timeout = objConfig().PeticionTimeOut();
+    const uint32_t start = platform::clock::TickCount();
+    int32_t elapsed = 0;
+    CFileAdmin admin;
+    for (;;) {
+      if (elapsed >= timeout) {
+        if (!found) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
+        break;
+      }
+      if (found) break;
+      elapsed = ElapsedSeconds(start);
+      if (interval == 0) platform::RaiseRuntime(platform::errDivisionByZero);
+      // Looked for on every pass of the seconds that are due, never in the others.
+      if (elapsed % interval == 0) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
+      platform::events::DoEvents();
+      if (!found) std::this_thread::sleep_for(kPassPause);
+    }
+  });
+  objTrace().WriteTrace(this, false, kWait, platform::convert::BoolText(found));
+  return found;
+}
+
+}  // namespace PRESCORA_NS

@@ -1,0 +1,98 @@
+// The dispensing front object: the object the pharmacy application creates to dispense one
+// prescription at a time. It spools the request, starts executor.exe for it and waits a bounded
+// time for the answer file, falling back on the default or the internal response, so the caller
+// always gets a response.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/CError.h"
+#include "common/Export.h"
+#include "interface/CPeticionDispensacion.h"
+#include "interface/CRespuestaPeticion.h"
+
+namespace PRESCORA_NS {
+
+namespace platform::soap {
+class Client;
+}
+
+enum ResponseTypeEnum : int32_t {
+  rspReceived = 1,  // the answer file written by the launcher arrived in time
+  rspDefault = 2,   // the default response file was used
+  rspInternal = 3,  // the internal response of the settings file was used
+};
+
+enum InterfaceFlagsEnum : int32_t {
+  ifgSaveXMLSendedToFile = 1,
+};
+
+// Events of the front object. Override what you need; the object does not own the sink.
+class PRESCORA_API CInterfaceEvents {
+ public:
+  virtual ~CInterfaceEvents() = default;
+  // Declared for compatibility; never raised.
+  virtual void AlConectar() {}
+  virtual void AlTerminarLeerIni() {}
+  // The request file is written and the launcher is about to start.
+  virtual void AlIniciarSolicitudDispensacion(const std::string& strIdPrescripcion) {
+    (void)strIdPrescripcion;
+  }
+  // A request ended without failure; blnCorrecto only when the answer file arrived in time.
+  virtual void AlTerminarSolicitudDispensacion(bool blnCorrecto,
+                                               ResponseTypeEnum intTipoRespuesta) {
+    (void)blnCorrecto;
+    (void)intTipoRespuesta;
+  }
+};
+
+class PRESCORA_API CInterface {
+ public:
+  // Loads Interface.ini from the library folder and configures the logs and the audit trail.
+  // Never fails towards the caller: a failure leaves the object disabled.
+  CInterface() noexcept;
+  ~CInterface();
+  CInterface(const CInterface&) = delete;
+  CInterface& operator=(const CInterface&) = delete;
+
+  // Both getters write a message-log line with the value.
+  std::string NombreServicio() noexcept;
+  std::string NombreLog() noexcept;
+  // Every failure recorded on the thread since the last front or executor object was created,
+  // as of the end of the last SolicitudDispensacion.
+  const std::vector<CErrorItem>& Errores() const noexcept { return errores_.Errores(); }
+  int32_t OpcionesLog() const noexcept;
+  void set_OpcionesLog(int32_t value) noexcept;
+  InterfaceFlagsEnum Opciones() const noexcept { return opciones_; }
+  void set_Opciones(InterfaceFlagsEnum value) noexcept { opciones_ = value; }
+  bool Enabled() const noexcept { return enabled_; }
+
+  // Event sink, not owned; nullptr detaches.
+  CInterfaceEvents* Events() const noexcept { return events_; }
+  void set_Events(CInterfaceEvents* sink) noexcept { events_ = sink; }
+
+  // Dispenses one request. A blank IDPrescripcion is replaced by a generated one, written back
+  // into the request. Failures come back as the internal error response (DatosValidos false)
+  // and in Errores.
+  CRespuestaPeticion SolicitudDispensacion(CPeticionDispensacion& objPeticionDispensacion) noexcept;
+
+ protected:
+  // Waits for the answer file of the identifier in Recibidos, up to PeticionTimeOut seconds.
+  bool WaitResponse(const std::string& strIdPrescripcion) noexcept;
+
+ private:
+  bool enabled_ = false;
+  std::string nombreServicio_;
+  InterfaceFlagsEnum opciones_ = static_cast<InterfaceFlagsEnum>(0);
+  CError errores_;
+  std::string archivoLog_;
+  std::string archivoTrace_;
+  std::string archivoIni_;
+  std::unique_ptr<platform::soap::Client> soapClient_;
+  CInterfaceEvents* events_ = nullptr;
+};
+
+}  // namespace PRESCORA_NS
