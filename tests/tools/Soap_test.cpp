@@ -189,11 +189,8 @@ class Server {
     server_->Post("/servicio", [this](const httplib::Request& req, httplib::Response& res) {
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        lastBody_ = req.body;
-        lastAction_ = req.get_header_value("SOAPAction");
-        lastContentType_ = req.get_header_value("Content-Type");
-        lastVia_ = req.get_header_value("Via");
-        ++posts_;
+        seen_ = {req.body, req.get_header_value("SOAPAction"), req.get_header_value("Content-Type"),
+                 req.get_header_value("Via"), seen_.posts + 1};
       }
       answer_(req, res);
     });
@@ -233,25 +230,14 @@ class Server {
     release_ = true;
     released_.notify_all();
   }
-  std::string LastBody() {
+  // What the last post carried.
+  struct Seen {
+    std::string body, action, contentType, via;
+    int posts = 0;
+  };
+  Seen Last() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return lastBody_;
-  }
-  std::string LastAction() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastAction_;
-  }
-  std::string LastContentType() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastContentType_;
-  }
-  std::string LastVia() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastVia_;
-  }
-  int Posts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return posts_;
+    return seen_;
   }
 
  private:
@@ -263,8 +249,7 @@ class Server {
   std::mutex mutex_;
   std::condition_variable released_;
   bool release_ = false;
-  std::string lastBody_, lastAction_, lastContentType_, lastVia_;
-  int posts_ = 0;
+  Seen seen_;
 };
 
 // Each test decides the proxy itself: the environment's must not interfere.
@@ -291,7 +276,7 @@ TEST_F(SoapTest, DescriptionIsReadFromUrlOrFile) {
   soap::Client local;
   ASSERT_NO_THROW(local.mssoapinit(dir / "servicio.wsdl"));
   EXPECT_TRUE(local.Call("SOLICITUDDISPENSACION", Nodes(kRecord)).has_value());
-  EXPECT_EQ(server.Posts(), 2);
+  EXPECT_EQ(server.Last().posts, 2);
 }
 
 TEST_F(SoapTest, BadDescriptionsAreErrorsThatSayWhy) {
@@ -357,10 +342,10 @@ TEST_F(SoapTest, RequestIsAnRpcEncodedEnvelopeOfTheOperation) {
   // The caller's spelling differs from the description's: names match without regard to case.
   ASSERT_TRUE(client.Call("SolicitudDispensacion", Nodes(kRecord)).has_value());
 
-  EXPECT_EQ(server.LastAction(), "\"urn:Dispensacion#solicitudDispensacion\"");
-  EXPECT_NE(server.LastContentType().find("text/xml"), std::string::npos);
+  EXPECT_EQ(server.Last().action, "\"urn:Dispensacion#solicitudDispensacion\"");
+  EXPECT_NE(server.Last().contentType.find("text/xml"), std::string::npos);
   xml::Document sent;
-  ASSERT_TRUE(sent.Loadxml(server.LastBody())) << server.LastBody();
+  ASSERT_TRUE(sent.Loadxml(server.Last().body)) << server.Last().body;
   xml::Node envelope = sent.documentElement();
   EXPECT_EQ(envelope.baseName(), "Envelope");
   EXPECT_EQ(envelope.namespaceURI(), "http://schemas.xmlsoap.org/soap/envelope/");
@@ -397,9 +382,9 @@ TEST_F(SoapTest, TypePrefixOfThePartComesFromTheDescription) {
   // a part whose type is declared with a prefix the envelope itself uses ("ns0").
   client.Call("consultaPrescripcionesNoDispensadasPorTis",
               Nodes("<p><usuario>u</usuario><TIS>T1</TIS></p>"));
-  EXPECT_EQ(server.LastAction(), "\"\"");
+  EXPECT_EQ(server.Last().action, "\"\"");
   xml::Document sent;
-  ASSERT_TRUE(sent.Loadxml(server.LastBody()));
+  ASSERT_TRUE(sent.Loadxml(server.Last().body));
   xml::Node call = sent.documentElement().childNodes().Item(0).childNodes().Item(0);
   EXPECT_EQ(call.namespaceURI(), "urn:Servicio");
   xml::Node arg = call.childNodes().Item(0);
@@ -407,7 +392,7 @@ TEST_F(SoapTest, TypePrefixOfThePartComesFromTheDescription) {
   const std::string type = arg.GetAttribute("xsi:type");
   const std::string prefix = type.substr(0, type.find(':'));
   EXPECT_EQ(type.substr(type.find(':') + 1), "PeticionConsulta");
-  EXPECT_EQ(arg.GetAttribute("xmlns:" + prefix), "urn:consulta.tipos") << server.LastBody();
+  EXPECT_EQ(arg.GetAttribute("xmlns:" + prefix), "urn:consulta.tipos") << server.Last().body;
   EXPECT_EQ(arg.childNodes().Item(1).Text(), "T1");
 }
 
@@ -615,12 +600,12 @@ TEST_F(SoapTest, CallsGoThroughTheConfiguredProxy) {
   auto answer = client.Call("solicitudDispensacion", Nodes(kRecord));
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->Item(0).nodeName(), "nAvisos");
-  EXPECT_NE(server.LastVia().find("prescora-proxy"), std::string::npos) << server.LastVia();
+  EXPECT_NE(server.Last().via.find("prescora-proxy"), std::string::npos) << server.Last().via;
 
   // Switching the proxy off again goes direct.
   client.ConnectorProperty("UseProxy", false);
   ASSERT_TRUE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
-  EXPECT_EQ(server.LastVia(), "");
+  EXPECT_EQ(server.Last().via, "");
 
   // A proxy that is not there.
   UseProxy(client, FreePort());
@@ -638,8 +623,8 @@ TEST_F(SoapTest, ProxyCredentialsAreSentAndNeverShown) {
 
   UseProxy(client, proxy.Port(), "farmacia", password);
   ASSERT_TRUE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
-  EXPECT_NE(server.LastVia().find("prescora-proxy"), std::string::npos);
-  const int posts = server.Posts();
+  EXPECT_NE(server.Last().via.find("prescora-proxy"), std::string::npos);
+  const int posts = server.Last().posts;
 
   for (const auto& [user, pass] : {std::pair<std::string, std::string>{"farmacia", password + "x"},
                                    {"otro", password},
@@ -649,7 +634,7 @@ TEST_F(SoapTest, ProxyCredentialsAreSentAndNeverShown) {
     EXPECT_EQ(f.Number(), soap::errSoapProxy) << f.Description();
     EXPECT_EQ(f.Description().find(password), std::string::npos) << f.Description();
   }
-  EXPECT_EQ(server.Posts(), posts) << "refused requests never reach the service";
+  EXPECT_EQ(server.Last().posts, posts) << "refused requests never reach the service";
 }
 
 namespace {
