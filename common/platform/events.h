@@ -7,11 +7,12 @@
 
 namespace PRESCORA_NS::platform::events {
 
-// Sets the calling thread's hook; an empty function removes it.
-void SetMessageLoopHook(std::function<void()> hook);
+// Sets the calling thread's hook; an empty function removes it. Exported: the application that
+// links the library sets its own message loop here.
+PRESCORA_API void SetMessageLoopHook(std::function<void()> hook);
 
 // Yields once to the calling thread's message loop: calls the hook when one is set. A hook that
 // throws is ignored.
-void DoEvents() noexcept;
+PRESCORA_API void DoEvents() noexcept;
 
 }  // namespace PRESCORA_NS::platform::events
