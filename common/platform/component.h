@@ -17,6 +17,8 @@ class IComponent {
  public:
   virtual ~IComponent() = default;
   // Raises a Failure (438, "El objeto no acepta esta propiedad o método") for an unknown member.
+  // A caller in another module catches it as prescora::RaisedError (platform/errors.h), which
+  // keeps the number; ToFailure (common/modError.h) does that.
   virtual std::string Invoke(std::string_view member, std::vector<std::string>& arguments) = 0;
 };
 }  // namespace prescora

@@ -1,8 +1,11 @@
 // The runtime's conversions, as the settings, the records and the waits use them.
 //
 // Numbers use "." as the decimal point. Spaces around a number are allowed.
-// Dates: d/m/yyyy, dd/mm/yyyy, dd-mm-yyyy, d-m-yyyy, dd/mm/yy (years 00-29 are 2000-2029, 30-99
-// are 1930-1999) and yyyy-mm-dd; the date must exist in the calendar (31/02/2026 is not a date).
+// Dates, day first as in Spanish regional settings: d/m/yyyy, dd/mm/yyyy, dd-mm-yyyy, d-m-yyyy,
+// dd/mm/yy and d-m-yy (years 00-29 are 2000-2029, 30-99 are 1930-1999); and yyyy-mm-dd or
+// yyyy/mm/dd. One separator throughout. A time "H:mm" or "H:mm:ss" may follow after a space and
+// is ignored. Years below 100 are refused, and the date must exist in the calendar (31/02/2026
+// is not a date).
 #pragma once
 
 #include <cstdint>

@@ -237,7 +237,8 @@ std::string Resolve(const std::string& file) {
 class FileLock {
  public:
   explicit FileLock(const std::string& file) {
-    fd_ = open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Read-only is enough for flock, so a lock file created by another user still serves.
+    fd_ = open((file + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0) return;
     while (flock(fd_, LOCK_EX) != 0) {
       if (errno != EINTR) {
