@@ -194,9 +194,11 @@ class SimuladorTest : public ::testing::Test {
     WriteAll(carpeta_ / "datos.ini", datos);
     extra.insert(extra.begin(), {"--datos", carpeta_ / "datos.ini"});
     sim_ = std::make_unique<SimuladorProceso>(extra);
-    ASSERT_TRUE(sim_->Arrancado()) << sim_->Errores();
-    cli_ = std::make_unique<httplib::Client>(sim_->Base());
+    // Made even when the start failed, so that the test goes on failing instead of crashing.
+    cli_ =
+        std::make_unique<httplib::Client>(sim_->Arrancado() ? sim_->Base() : "http://127.0.0.1:1");
     cli_->set_read_timeout(20, 0);
+    ASSERT_TRUE(sim_->Arrancado()) << sim_->Errores();
   }
   void TearDown() override {
     if (sim_) {
@@ -595,10 +597,15 @@ TEST(SimuladorArranque, RefusesBadDataAndArgumentsWithSpanishMessages) {
   EXPECT_NE(ayuda.Url().find("Simulador del servicio regional"), std::string::npos);
 }
 
-TEST(SimuladorArranque, ShippedSampleDataLoads) {
-  SimuladorProceso sim(
-      {"--datos", std::string(PRESCORA_SOURCE_DIR) + "/tools/simulador/datos-ejemplo.ini"});
+TEST(SimuladorArranque, ShippedSampleDataLoadsAndABusyPortIsRefused) {
+  const std::string muestra =
+      std::string(PRESCORA_SOURCE_DIR) + "/tools/simulador/datos-ejemplo.ini";
+  SimuladorProceso sim({"--datos", muestra});
   ASSERT_TRUE(sim.Arrancado()) << sim.Errores();
+  SimuladorProceso otro({"--datos", muestra, "--port", std::to_string(sim.Puerto())});
+  EXPECT_FALSE(otro.Arrancado());
+  EXPECT_EQ(otro.EsperarFin(), 1);
+  EXPECT_NE(otro.Errores().find("no se puede escuchar"), std::string::npos) << otro.Errores();
   EXPECT_EQ(sim.Detener(SIGTERM), 0);
 }
 

@@ -243,6 +243,12 @@ int main(int argc, char** argv) {
   } else {
     svr = std::make_unique<httplib::Server>();
   }
+  // The library's default shares the port (SO_REUSEPORT): a second simulator on a busy port
+  // would start and take half the requests. Only a quick restart on the same port is wanted.
+  svr->set_socket_options([](int sock) {
+    int si = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
+  });
   svr->set_payload_max_length(4 * 1024 * 1024);
   svr->set_read_timeout(10, 0);
   svr->set_write_timeout(10, 0);
