@@ -1,0 +1,350 @@
+// The road of one dispensing with real processes: the front object in this process, the real
+// executor.exe started by it from the library folder, the simulator on a loopback port.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/platform/xml.h"
+#include "e2e/E2eFixture.h"
+#include "interface/CAuditor.h"
+#include "interface/CFileAdmin.h"
+#include "interface/CInterface.h"
+#include "interface/modGlobalInterface.h"
+
+namespace e2e {
+namespace {
+
+namespace ns = PRESCORA_NS;
+
+struct RecordedEvents : ns::CInterfaceEvents {
+  std::vector<std::string> seen;
+  void AlIniciarSolicitudDispensacion(const std::string& id) override {
+    seen.push_back("Iniciar " + id);
+  }
+  void AlTerminarSolicitudDispensacion(bool correcto, ns::ResponseTypeEnum tipo) override {
+    seen.push_back(std::string("Terminar ") + (correcto ? "True " : "False ") +
+                   std::to_string(tipo));
+  }
+};
+
+// A request of the sample data's pharmacy user.
+ns::CPeticionDispensacion Request(const std::string& id) {
+  ns::CPeticionDispensacion p;
+  p.set_IDPrescripcion(id);
+  p.set_IdFarmacia("F0001");
+  p.set_IdProvincia("48");
+  p.set_IdUsuario("FARM01");
+  p.set_ClaveUsuario("clave01");
+  p.set_IdFarmaceutico("12345");
+  p.set_Importe("12.50");
+  p.set_ImporteAportacion("4.20");
+  p.set_FechaDispensacion("07/12/2026");
+  p.set_Idioma("es");
+  p.set_EnvasesDispensados("1");
+  return p;
+}
+
+std::vector<int> Numbers(const std::vector<ns::CErrorItem>& items) {
+  std::vector<int> numbers;
+  for (const auto& item : items) numbers.push_back(item.Number());
+  return numbers;
+}
+
+const std::string kDone = "Dispensación realizada correctamente";
+
+class Dispensing : public Installation {
+ protected:
+  ns::CRespuestaPeticion Dispense(ns::CInterface& front, const std::string& id) {
+    ns::CPeticionDispensacion request = Request(id);
+    return front.SolicitudDispensacion(request);
+  }
+  std::string Counters() const {
+    std::string ini = ReadFile(Path("Interface.ini"));
+    auto at = ini.find("[MensajeSOAP]");
+    return at == std::string::npos ? std::string() : ini.substr(at, ini.find('[', at + 1) - at);
+  }
+  bool LogHas(const std::string& text) {
+    return WaitFor([&] { return Log().find(text) != std::string::npos; }, 30s);
+  }
+};
+
+TEST_F(Dispensing, AnswerInTimeReachesTheApplication) {
+  StartSimulator();
+  const std::string id = "RX0000000001";
+  ns::CInterface front;
+  ASSERT_TRUE(front.Enabled());
+  RecordedEvents events;
+  front.set_Events(&events);
+  // Whenever the answer file can be seen, it is whole.
+  bool partial = false;
+  int passes = 0;
+  ns::platform::events::SetMessageLoopHook([&] {
+    ++passes;
+    const std::string file = Path("Recibidos/" + id + ".xml");
+    ns::platform::xml::Document document;
+    if (fs::exists(file) && !document.Load(file) && fs::exists(file)) partial = true;
+  });
+
+  ns::CRespuestaPeticion response = Dispense(front, id);
+  EXPECT_TRUE(response.DatosValidos());
+  EXPECT_TRUE(response.DispensacionRealizada());
+  EXPECT_EQ(response.m_intNAvisos(), 1);
+  EXPECT_EQ(response.m_colCodigoAviso(), (std::vector<std::string>{"0000"}));
+  EXPECT_EQ(response.m_colTextoAviso(), (std::vector<std::string>{kDone}));
+  EXPECT_EQ(response.m_intNMotivosRechazo(), 0);
+  EXPECT_TRUE(front.Errores().empty());
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar " + id, "Terminar True 1"}));
+  EXPECT_GT(passes, 0);
+  EXPECT_FALSE(partial);
+
+  // Both processes left their marks.
+  EXPECT_NE(AuditSection(id).find("PETICION_GENERADA=Si\nMENSAJE_ENVIADO=Si\nMENSAJE_RECIBIDO=Si\n"
+                                  "RESPUESTA_GENERADA=srv\nTEXTO_RESPUESTA=0000." +
+                                  kDone + "\n"),
+            std::string::npos)
+      << Audit();
+  EXPECT_NE(Counters().find("Enviados=1\nRecibidos=1\n"), std::string::npos) << Counters();
+  EXPECT_TRUE(Files("Enviados").empty());
+  EXPECT_TRUE(Files("Recibidos").empty());
+  std::string log = Log();
+  EXPECT_NE(
+      log.find("CInterface.SolicitudDispensacion:Iniciando una solicitud de dispensación " + id),
+      std::string::npos);
+  EXPECT_NE(
+      log.find(" CExecutor.SolicitudDispensacion:Enviando mensaje SOAP 'PeticionDispensacion' " +
+               id),
+      std::string::npos);
+  EXPECT_NE(
+      log.find(id + " SolicitudDispensacion:Recibiendo mensaje SOAP 'RespuestaPeticion' " + id),
+      std::string::npos);
+  EXPECT_TRUE(simulator_->EsperarLinea("solicitudDispensacion " + id + " aceptada: 0000"));
+}
+
+TEST_F(Dispensing, SpoolFilesStayWhenTheSettingsSaySo) {
+  StartSimulator({},
+                 {{"Asincrono.EliminarXMLPeticion", "0"}, {"Asincrono.EliminarXMLRespuesta", "0"}});
+  const std::string id = "RX0000000002";
+  ns::CInterface front;
+  EXPECT_TRUE(Dispense(front, id).DispensacionRealizada());
+  // Nothing but the two files: no temporary name is left behind.
+  EXPECT_EQ(Files("Enviados"), (std::set<std::string>{id + ".xml"}));
+  EXPECT_EQ(Files("Recibidos"), (std::set<std::string>{id + ".xml"}));
+  ns::CRespuestaPeticion kept;
+  EXPECT_TRUE(kept.FromXMLFile(Path("Recibidos/" + id + ".xml")));
+  EXPECT_EQ(kept.m_colTextoAviso(), (std::vector<std::string>{kDone}));
+}
+
+TEST_F(Dispensing, OneObjectServesSeveralRequests) {
+  StartSimulator();
+  ns::CInterface front;
+  RecordedEvents events;
+  front.set_Events(&events);
+
+  EXPECT_TRUE(Dispense(front, "RX0000000001").DispensacionRealizada());
+  ns::CPeticionDispensacion incomplete = Request("RX0000000002");
+  incomplete.set_ClaveUsuario("");
+  EXPECT_FALSE(front.SolicitudDispensacion(incomplete).DatosValidos());
+  EXPECT_TRUE(Dispense(front, "RX0000000002").DispensacionRealizada());
+
+  // Already dispensed at the service: an answer all the same, a rejection.
+  ns::CRespuestaPeticion rejected = Dispense(front, "RX0000000004");
+  EXPECT_TRUE(rejected.DatosValidos());
+  EXPECT_FALSE(rejected.DispensacionRealizada());
+  EXPECT_EQ(rejected.m_colCodigoMotivosRechazo(), (std::vector<std::string>{"1005"}));
+  EXPECT_NE(AuditSection("RX0000000004")
+                .find("TEXTO_RESPUESTA=1005.La prescripción ya ha sido dispensada\n"),
+            std::string::npos);
+
+  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{32002}));
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar RX0000000001", "Terminar True 1",
+                                                   "Iniciar RX0000000002", "Terminar True 1",
+                                                   "Iniciar RX0000000004", "Terminar True 1"}));
+  EXPECT_NE(Counters().find("Enviados=3\nRecibidos=3\n"), std::string::npos) << Counters();
+}
+
+TEST_F(Dispensing, SlowServiceGetsTheFallbacksAndItsLateAnswersAreSetAside) {
+  // The answer comes 4 s after the request; the front object waits 2 s.
+  StartSimulator({"--retraso", "4000"}, {{"Asincrono.PeticionTimeOut", "2"}});
+  WriteFile(Path("defrespo.xml"),
+            "<RespuestaPeticion xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">"
+            "<NMotivosRechazo>0</NMotivosRechazo><NAvisos>1</NAvisos>"
+            "<codigoAviso><SOAP-ENC:string>9999</SOAP-ENC:string></codigoAviso>"
+            "<textoAviso><SOAP-ENC:string>Pendiente de confirmar</SOAP-ENC:string></textoAviso>"
+            "</RespuestaPeticion>");
+  ns::CInterface front;
+  RecordedEvents events;
+  front.set_Events(&events);
+
+  ns::CRespuestaPeticion byDefault = Dispense(front, "RX0000000001");
+  EXPECT_TRUE(byDefault.DatosValidos());
+  EXPECT_EQ(byDefault.m_colCodigoAviso(), (std::vector<std::string>{"9999"}));
+
+  fs::remove(Path("defrespo.xml"));
+  ns::CRespuestaPeticion internal = Dispense(front, "RX0000000002");
+  EXPECT_TRUE(internal.DatosValidos());
+  EXPECT_EQ(internal.m_colCodigoMotivosRechazo(), (std::vector<std::string>{"sinRespuesta"}));
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar RX0000000001", "Terminar False 2",
+                                                   "Iniciar RX0000000002", "Terminar False 3"}));
+
+  // The answers arrive later and are moved aside, whole.
+  EXPECT_TRUE(WaitFor([&] {
+    return Exists("Retrasados/RX0000000001.xml") && Exists("Retrasados/RX0000000002.xml");
+  }));
+  WaitForLaunchers();
+  EXPECT_TRUE(Files("Recibidos").empty());
+  EXPECT_TRUE(Files("Enviados").empty());
+  ns::CRespuestaPeticion late;
+  EXPECT_TRUE(late.FromXMLFile(Path("Retrasados/RX0000000001.xml")));
+  EXPECT_EQ(late.m_colCodigoAviso(), (std::vector<std::string>{"0000"}));
+  EXPECT_NE(AuditSection("RX0000000001")
+                .find("MENSAJE_RECIBIDO=Si\nRESPUESTA_GENERADA=xml\nTEXTO_RESPUESTA=9999."
+                      "Pendiente de confirmar\n"),
+            std::string::npos)
+      << Audit();
+  EXPECT_NE(AuditSection("RX0000000002").find("MENSAJE_RECIBIDO=Si\nRESPUESTA_GENERADA=int\n"),
+            std::string::npos)
+      << Audit();
+}
+
+TEST_F(Dispensing, MissingLauncherOrSettingsFailTheRequest) {
+  StartSimulator();
+  fs::remove(Path("executor.exe"));
+  {
+    ns::CInterface front;
+    RecordedEvents events;
+    front.set_Events(&events);
+    ns::CRespuestaPeticion response = Dispense(front, "RX0000000001");
+    EXPECT_FALSE(response.DatosValidos());
+    EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{53}));
+    EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar RX0000000001"}));
+    EXPECT_TRUE(Exists("Enviados/RX0000000001.xml"));
+    EXPECT_NE(AuditSection("RX0000000001").find("PETICION_GENERADA=Si\nMENSAJE_ENVIADO=No\n"),
+              std::string::npos);
+  }
+
+  fs::remove_all(Path("Enviados"));
+  fs::remove_all(Path("Auditoria"));
+  fs::remove(Path("Interface.ini"));
+  ns::CInterface disabled;
+  EXPECT_FALSE(disabled.Enabled());
+  EXPECT_FALSE(Dispense(disabled, "RX0000000002").DatosValidos());
+  EXPECT_EQ(Numbers(disabled.Errores()), (std::vector<int>{13, 32001, 32005}));
+  EXPECT_FALSE(Exists("Enviados"));
+  EXPECT_FALSE(Exists("Auditoria"));
+}
+
+TEST_F(Dispensing, ServiceFailuresShowInTheSharedLogWhileTheFrontObjectFallsBack) {
+  StartSimulator({}, {{"Asincrono.PeticionTimeOut", "2"}, {"Proxy.TimeOut", "500"}});
+  ns::CInterface front;
+  RecordedEvents events;
+  front.set_Events(&events);
+
+  // A SOAP fault of the service.
+  ns::CRespuestaPeticion fault = Dispense(front, "RX-FALLO-SOAP");
+  EXPECT_TRUE(fault.DatosValidos());
+  EXPECT_EQ(fault.m_colCodigoMotivosRechazo(), (std::vector<std::string>{"sinRespuesta"}));
+  EXPECT_TRUE(LogHas(" CExecutor.SolicitudDispensacion:(32100)"));
+  EXPECT_NE(AuditSection("RX-FALLO-SOAP").find("MENSAJE_ENVIADO=Si\nMENSAJE_RECIBIDO=No\n"),
+            std::string::npos);
+
+  // An answer slower than the client's own time-out.
+  EXPECT_TRUE(Dispense(front, "RX-LENTA").DatosValidos());
+  EXPECT_TRUE(LogHas(" CExecutor.SolicitudDispensacion:(32109)"));
+
+  // A service nobody answers for.
+  Settings(
+      {{"Asincrono.PeticionTimeOut", "2"}, {"Configuracion.Servicio", "http://127.0.0.1:1/wsdl"}});
+  EXPECT_TRUE(Dispense(front, "RX0000000003").DatosValidos());
+  EXPECT_TRUE(
+      LogHas(" CExecutor.SolicitudDispensacion:(32010)No se puede conectar con el servicio web"));
+  EXPECT_NE(Log().find(" CExecutor.ConectarServicio:(321"), std::string::npos);
+
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar RX-FALLO-SOAP", "Terminar False 3",
+                                                   "Iniciar RX-LENTA", "Terminar False 3",
+                                                   "Iniciar RX0000000003", "Terminar False 3"}));
+  // The executor's failures belong to its own process: the front object saw none.
+  EXPECT_TRUE(front.Errores().empty());
+  WaitForLaunchers();
+  EXPECT_TRUE(Files("Recibidos").empty());
+  EXPECT_TRUE(Files("Retrasados").empty());
+}
+
+TEST_F(Dispensing, GeneratedIdentifierIsWrittenBackAndTheServiceGetsThePrescriptionData) {
+  StartSimulator();
+  ns::CInterface front;
+  ns::CPeticionDispensacion request = Request("");
+  request.set_TIS("BBBB000001");
+  request.set_CodigoColegiadoPrescriptor("28/123456");
+  request.set_FechaPrescripcion("01/12/2026");
+  request.set_RegimenReceta(ns::Trabajador);
+  request.set_TipoPrescripcion(ns::Especialidad_Farmaceutica);
+  ns::CRespuestaPeticion response = front.SolicitudDispensacion(request);
+
+  const std::string prefix = "ITPF000148F0001FARM01BBBB000001";
+  ASSERT_EQ(request.IDPrescripcion().substr(0, prefix.size()), prefix);
+  EXPECT_EQ(request.IDPrescripcion().size(), prefix.size() + 12);
+  EXPECT_TRUE(response.DispensacionRealizada());
+  EXPECT_NE(AuditSection(request.IDPrescripcion()).find("RESPUESTA_GENERADA=srv"),
+            std::string::npos);
+  EXPECT_TRUE(simulator_->EsperarLinea("(sin identificador, TIS BBBB000001) aceptada"));
+}
+
+TEST_F(Dispensing, UnsafeIdentifiersAreRefusedAndASpaceCutsTheLaunchersOne) {
+  StartSimulator({}, {{"Asincrono.PeticionTimeOut", "2"}});
+  ns::CInterface front;
+  RecordedEvents events;
+  front.set_Events(&events);
+  for (const std::string& id : std::vector<std::string>{"../RX0000000001", "RX]0000000001"}) {
+    ns::objErrores().ResetErrorsCollection();
+    EXPECT_FALSE(Dispense(front, id).DatosValidos());
+    EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{32019}));
+  }
+  EXPECT_TRUE(events.seen.empty());
+  EXPECT_FALSE(Exists("Enviados"));
+  EXPECT_FALSE(Exists("Auditoria"));
+  EXPECT_FALSE(fs::exists(fs::path(folder_).parent_path() / "RX0000000001.xml"));
+
+  // The launcher receives the identifier cut at the space and finds no request of that name.
+  ns::objErrores().ResetErrorsCollection();
+  ns::CRespuestaPeticion response = Dispense(front, "RX0000000001 B");
+  EXPECT_TRUE(response.DatosValidos());
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar RX0000000001 B", "Terminar False 3"}));
+  EXPECT_TRUE(LogHas(" CExecutor.SolicitudDispensacion:(32009)No se puede cargar el archivo XML"));
+  EXPECT_NE(Log().find(" CExecutor.SolicitudDispensacion:Iniciando la solicitud de dispensación "
+                       "RX0000000001\r\n"),
+            std::string::npos);
+}
+
+// The launcher on its own, against audit records prepared by the test: only a recorded fallback
+// makes its answer late.
+TEST_F(Dispensing, LauncherMovesItsAnswerAsideOnlyAfterAFallback) {
+  StartSimulator();
+  ns::CInterface front;  // loads the settings, as the application's process would
+  ns::CFileAdmin admin;
+  admin.MakeSended();
+  admin.MakeAuditor();
+  struct Case {
+    std::string id;
+    ns::ReceivedTypeEnum recorded;
+    bool late;
+  };
+  const std::vector<Case> cases = {{"RX-SRV", ns::rcvService, false},
+                                   {"RX-NONE", ns::rcvNone, false},
+                                   {"RX-XML", ns::rcvXML, true},
+                                   {"RX-INI", ns::rcvIni, true},
+                                   {"RX-INT", ns::rcvInternal, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    ASSERT_TRUE(Request(c.id).ToXMLFile(admin.GetSendedPath() + c.id + ".xml"));
+    ns::objAuditor().Save(c.id, ns::audHeader);
+    if (c.recorded != ns::rcvNone) ns::objAuditor().Save(c.id, ns::audSetResponse, c.recorded);
+    // An unknown prescription: the service answers with a rejection, an answer all the same.
+    EXPECT_EQ(RunProgram(Path("executor.exe"), {"IDPres=" + c.id}).status, 0);
+    EXPECT_EQ(Exists("Recibidos/" + c.id + ".xml"), !c.late);
+    EXPECT_EQ(Exists("Retrasados/" + c.id + ".xml"), c.late);
+  }
+}
+
+}  // namespace
+}  // namespace e2e
