@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The main job on a fresh machine: builds Prescora, lays out a library folder in a temporary
+# directory (the libraries' settings pointing at the simulator), starts the regional-service
+# simulator, dispenses a sample prescription through the dispensing library and the real
+# executor.exe, prints the result and stops the simulator.
+#
+#   scripts/demo.sh              the folder is removed at the end
+#   scripts/demo.sh --conservar  the folder stays, to look at its logs, audit and spool files
+set -euo pipefail
+cd "$(dirname "$0")/.."
+keep=0
+[ "${1:-}" = "--conservar" ] && keep=1
+
+scripts/install-deps.sh
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -DPRESCORA_WERROR=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target Interface executor prescora-simulador prescora-dispensar
+bin="$build/bin"
+
+folder=$(mktemp -d "${TMPDIR:-/tmp}/prescora-demo-XXXXXX")
+sim_pid=""
+finish() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  if [ "$keep" = 1 ]; then
+    echo "La carpeta de la biblioteca queda en $folder"
+  else
+    rm -rf "$folder"
+  fi
+}
+trap finish EXIT
+
+# An installation is one folder: the library, the launcher and the host side by side.
+cp "$bin/libInterface.so" "$bin/executor.exe" "$bin/prescora-dispensar" "$folder/"
+
+"$bin/prescora-simulador" --port 0 --datos tools/simulador/datos-ejemplo.ini \
+  >"$folder/simulador.out" 2>"$folder/simulador.err" &
+sim_pid=$!
+url=""
+for _ in $(seq 100); do
+  url=$(head -n1 "$folder/simulador.out" 2>/dev/null || true)
+  [ -n "$url" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$url" ]; then
+  echo "El simulador no ha arrancado:" >&2
+  cat "$folder/simulador.err" >&2
+  exit 1
+fi
+sed "s#^Servicio=.*#Servicio=$url#" config/Interface.ini >"$folder/Interface.ini"
+
+echo "Carpeta de la biblioteca: $folder"
+echo "Servicio (simulador):     $url"
+echo
+status=0
+"$folder/prescora-dispensar" --archivo tools/dispensar/peticion-ejemplo.ini || status=$?
+echo
+echo "Auditoría ($folder/Auditoria/audit.log):"
+sed 's/^/  /' "$folder/Auditoria/audit.log" 2>/dev/null || echo "  (vacía)"
+echo "El simulador atendió:"
+tail -n +2 "$folder/simulador.out" | sed 's/^/  /'
+exit "$status"
