@@ -177,22 +177,6 @@ TEST_F(FrontObject, IdentifierThatCouldEscapeTheSpoolOrTheAuditIsRefused) {
   EXPECT_NE(Audit().find("[RX 1]"), std::string::npos);
 }
 
-TEST_F(FrontObject, MissingLauncherFailsAfterTheRequestIsSpooled) {
-  ns::CInterface front;
-  RecordedEvents events;
-  front.set_Events(&events);
-  ns::CRespuestaPeticion response = Dispense(front, "RX53");
-  EXPECT_FALSE(response.DatosValidos());
-  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{53}));
-  EXPECT_EQ(front.Errores()[0].Description(), "No se ha encontrado el archivo executor.exe");
-  EXPECT_TRUE(Exists("Enviados/RX53.xml"));
-  std::string audit = Audit();
-  EXPECT_NE(audit.find("PETICION_GENERADA=Si"), std::string::npos);
-  EXPECT_NE(audit.find("MENSAJE_ENVIADO=No"), std::string::npos);
-  EXPECT_NE(audit.find("RESPUESTA_GENERADA=\n"), std::string::npos);
-  EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar RX53"}));
-}
-
 TEST_F(FrontObject, AnswerInTimeIsTakenAuditedAndCleanedUp) {
   WriteIdleExecutor();
   ns::CInterface front;
