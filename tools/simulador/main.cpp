@@ -5,6 +5,7 @@
 // Messages for people go to standard error, in Spanish.
 #include <dirent.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -245,9 +246,13 @@ int main(int argc, char** argv) {
   }
   // The library's default shares the port (SO_REUSEPORT): a second simulator on a busy port
   // would start and take half the requests. Only a quick restart on the same port is wanted.
+  // Answers go out as soon as they are written: the library writes the head and the body
+  // separately, and with Nagle's algorithm the body would wait for the client's delayed ACK.
+  // Accepted connections inherit the option from the listening socket.
   svr->set_socket_options([](int sock) {
     int si = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &si, sizeof si);
   });
   svr->set_payload_max_length(4 * 1024 * 1024);
   svr->set_read_timeout(10, 0);
