@@ -1,5 +1,7 @@
 #include "common/ComponentRegistry.h"
 
+#include "common/platform/errors.h"
+
 #include <cctype>
 #include <mutex>
 #include <utility>
@@ -24,24 +26,19 @@ Registry& TheRegistry() {
   return registry;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
+
+const std::string& ArgumentAt(const std::vector<std::string>& arguments, std::size_t index) {
+  if (index >= arguments.size()) platform::RaiseRuntime(platform::errInvalidCall);
+  return arguments[index];
+}
 
 bool RegisterComponent(std::string_view className, ComponentFactory factory) noexcept {
   try {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     for (Entry& entry : registry.entries) {
-      if (SameName(entry.name, className)) {
+      if (platform::component::EqualsIgnoringCase(entry.name, className)) {
         entry.factory = std::move(factory);
         return true;
       }
@@ -59,7 +56,7 @@ std::unique_ptr<prescora::IComponent> CreateComponent(std::string_view className
       Registry& registry = TheRegistry();
       std::lock_guard lock(registry.mutex);
       for (const Entry& entry : registry.entries) {
-        if (SameName(entry.name, className)) {
+        if (platform::component::EqualsIgnoringCase(entry.name, className)) {
           factory = entry.factory;
           break;
         }

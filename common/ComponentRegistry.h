@@ -30,6 +30,16 @@ std::unique_ptr<prescora::IComponent> CreateComponent(std::string_view className
 // The registered class names, in registration order.
 std::vector<std::string> RegisteredComponents();
 
+// Helpers of the classes' Invoke: member names match without regard to case; a missing argument
+// is runtime error 5; Booleans travel as "True" / "False".
+inline bool IsMember(std::string_view member, std::string_view name) {
+  return platform::component::EqualsIgnoringCase(member, name);
+}
+const std::string& ArgumentAt(const std::vector<std::string>& arguments, std::size_t index);
+inline std::string BoolResult(bool value) {
+  return value ? "True" : "False";
+}
+
 }  // namespace PRESCORA_NS
 
 #define PRESCORA_COMPONENT_CONCAT2(a, b) a##b

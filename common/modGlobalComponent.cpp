@@ -1,6 +1,5 @@
 // "<Library>.modGlobal": a window on the calling thread's shared objects of this library, for
 // diagnostics and for tests that load both libraries into one process.
-#include <cctype>
 
 #include "common/ComponentRegistry.h"
 #include "common/modError.h"
@@ -12,55 +11,40 @@ namespace PRESCORA_NS {
 
 namespace {
 
-bool Is(std::string_view member, std::string_view name) {
-  if (member.size() != name.size()) return false;
-  for (std::size_t i = 0; i < member.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(member[i])) !=
-        std::tolower(static_cast<unsigned char>(name[i])))
-      return false;
-  }
-  return true;
-}
-
-const std::string& Argument(const std::vector<std::string>& arguments, std::size_t index) {
-  if (index >= arguments.size()) platform::RaiseRuntime(platform::errInvalidCall);
-  return arguments[index];
-}
-
 class ModGlobalComponent : public prescora::IComponent {
  public:
   std::string Invoke(std::string_view member, std::vector<std::string>& arguments) override {
-    if (Is(member, "LibraryTitle")) return kLibraryTitle;
-    if (Is(member, "LibraryFolder")) return platform::component::LibraryFolder();
-    if (Is(member, "SetLogFile")) {
+    if (IsMember(member, "LibraryTitle")) return kLibraryTitle;
+    if (IsMember(member, "LibraryFolder")) return platform::component::LibraryFolder();
+    if (IsMember(member, "SetLogFile")) {
       // File name, and the options (1 when not given).
-      objLog().set_FileName(Argument(arguments, 0));
+      objLog().set_FileName(ArgumentAt(arguments, 0));
       objLog().set_Options(arguments.size() > 1 ? platform::convert::ToInt32(arguments[1]) : 1);
       return {};
     }
-    if (Is(member, "LogFile")) return objLog().FileName();
-    if (Is(member, "LogOptions")) return std::to_string(objLog().Options());
-    if (Is(member, "Writeln")) {
-      objLog().Writeln(Argument(arguments, 0));
+    if (IsMember(member, "LogFile")) return objLog().FileName();
+    if (IsMember(member, "LogOptions")) return std::to_string(objLog().Options());
+    if (IsMember(member, "Writeln")) {
+      objLog().Writeln(ArgumentAt(arguments, 0));
       return {};
     }
-    if (Is(member, "AddError")) {
+    if (IsMember(member, "AddError")) {
       // Number, and the source ("modGlobal.AddError" when not given).
-      int32_t number = platform::convert::ToInt32(Argument(arguments, 0));
+      int32_t number = platform::convert::ToInt32(ArgumentAt(arguments, 0));
       std::string source = arguments.size() > 1 ? arguments[1] : "modGlobal.AddError";
       objErrores().AddError(platform::Failure(number, std::move(source), OwnDescription(number)));
       return {};
     }
-    if (Is(member, "ErrorCount")) return std::to_string(objErrores().Errores().size());
-    if (Is(member, "ErrorNumber")) {
+    if (IsMember(member, "ErrorCount")) return std::to_string(objErrores().Errores().size());
+    if (IsMember(member, "ErrorNumber")) {
       // Index from 1, as the collection is shown to the application.
-      auto index = platform::convert::ToInt32(Argument(arguments, 0));
+      auto index = platform::convert::ToInt32(ArgumentAt(arguments, 0));
       const auto& items = objErrores().Errores();
       if (index < 1 || static_cast<std::size_t>(index) > items.size())
         platform::RaiseRuntime(platform::errSubscript);
       return std::to_string(items[static_cast<std::size_t>(index) - 1].Number());
     }
-    if (Is(member, "ResetErrors")) {
+    if (IsMember(member, "ResetErrors")) {
       objErrores().ResetErrorsCollection();
       return {};
     }

@@ -44,42 +44,20 @@ CExecutor::CExecutor() noexcept {
   bool loaded = Trap(
       kInitialize,
       [&] {
-        std::string folder = AddBackslash(platform::component::LibraryFolder());
-        archivoLog_ = folder + kLibraryTitle + ".log";
-        archivoTrace_ = folder + kLibraryTitle + ".txt";
-        archivoIni_ = folder + kLibraryTitle + ".ini";
-
-        CLog& log = objLog();
-        log.set_FileName(archivoLog_);
-        log.set_Header("Log envío/recepción mensajes con SOAP ");
-        log.set_Options(3);
-        CLog& trace = objTrace();
-        trace.set_FileName(archivoTrace_);
-        trace.set_Header("Log de trazas del ");
-        trace.set_Options(0);
-
-        objErrores().ResetErrorsCollection();
-
-        CConfig& config = objConfig();
-        config.set_ArchivoIni(archivoIni_);
-        if (!config.LoadIni()) Raise(errIniRead, kInitialize);
-
-        CFileAdmin().DeleteLogFileIfExcededSize();
-        objTrace().WriteTrace(this, true, kInitialize, "");
-
+        FrontObjectFiles files = PrepareSharedObjects(kInitialize, this);
+        archivoLog_ = files.log;
+        archivoTrace_ = files.trace;
+        archivoIni_ = files.ini;
+        const CConfig& config = objConfig();
         soapClient_ = std::make_unique<platform::soap::Client>();
         nombreServicio_ = config.Servicio();
         opciones_ = static_cast<InterfaceFlagsEnum>(opciones_ | config.GuardarPeticionSOAP());
-        log.set_Options(config.GenerarLog() == 1 ? 3 : 0);
-        trace.set_Options(config.GenerarTrace() == 1 ? 1 : 0);
+        ApplyLoadedSettings(config);
         conectado_ = false;
         datosEnviados_ = false;
         enabled_ = true;
-        CAuditor& auditor = objAuditor();
-        auditor.set_Enable(config.Auditar());
-        auditor.set_DiaryStore(config.ArchivoDiario() != 0);
-        log.Writeln(Prefix() + "Se cargó correctamente la configuración del archivo " +
-                    archivoIni_);
+        objLog().Writeln(Prefix() + "Se cargó correctamente la configuración del archivo " +
+                         archivoIni_);
       },
       options);
   if (!loaded) enabled_ = false;

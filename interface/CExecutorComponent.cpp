@@ -1,6 +1,5 @@
 // "Interface.CExecutor": the executor object as executor.exe creates it, by programmatic
 // identifier, and calls it by member name.
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,33 +13,19 @@ namespace PRESCORA_NS {
 
 namespace {
 
-bool Is(std::string_view member, std::string_view name) {
-  if (member.size() != name.size()) return false;
-  for (std::size_t i = 0; i < member.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(member[i])) !=
-        std::tolower(static_cast<unsigned char>(name[i])))
-      return false;
-  }
-  return true;
-}
-
-std::string Text(bool value) {
-  return platform::convert::BoolText(value);
-}
-
 class CExecutorComponent : public prescora::IComponent {
  public:
   std::string Invoke(std::string_view member, std::vector<std::string>& arguments) override {
-    if (Is(member, "SolicitudDispensacion")) {
+    if (IsMember(member, "SolicitudDispensacion")) {
       if (arguments.empty()) platform::RaiseRuntime(platform::errInvalidCall);
-      return Text(executor_.SolicitudDispensacion(arguments[0]));
+      return BoolResult(executor_.SolicitudDispensacion(arguments[0]));
     }
-    if (Is(member, "Conectado")) return Text(executor_.Conectado());
-    if (Is(member, "DatosEnviados")) return Text(executor_.DatosEnviados());
-    if (Is(member, "Enabled")) return Text(executor_.Enabled());
-    if (Is(member, "NombreServicio")) return executor_.NombreServicio();
-    if (Is(member, "NombreLog")) return executor_.NombreLog();
-    if (Is(member, "IDPrescripcion")) {
+    if (IsMember(member, "Conectado")) return BoolResult(executor_.Conectado());
+    if (IsMember(member, "DatosEnviados")) return BoolResult(executor_.DatosEnviados());
+    if (IsMember(member, "Enabled")) return BoolResult(executor_.Enabled());
+    if (IsMember(member, "NombreServicio")) return executor_.NombreServicio();
+    if (IsMember(member, "NombreLog")) return executor_.NombreLog();
+    if (IsMember(member, "IDPrescripcion")) {
       // With an argument the property is set, as a property assignment would.
       if (!arguments.empty()) executor_.set_IDPrescripcion(arguments[0]);
       return executor_.IDPrescripcion();

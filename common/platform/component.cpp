@@ -52,16 +52,6 @@ std::string ModulePath() {
   return path;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 // The library file in `folder`; names are matched without regard to case when the exact one is
 // missing, as the identifiers are.
 std::string FindLibrary(const std::string& folder, const std::string& name) {

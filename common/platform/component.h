@@ -25,6 +25,18 @@ class IComponent {
 
 namespace PRESCORA_NS::platform::component {
 
+// Identifiers and member names are matched without regard to case (ASCII).
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 // The folder of the library (or program) that holds this code, without a trailing "/".
 std::string LibraryFolder();
 
