@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "common/modError.h"
 #include "common/modGlobal.h"
@@ -11,6 +10,7 @@
 #include "common/platform/convert.h"
 #include "common/platform/errors.h"
 #include "common/platform/events.h"
+#include "common/platform/files.h"
 #include "common/platform/process.h"
 #include "common/platform/soap.h"
 #include "interface/CAuditor.h"
@@ -28,8 +28,10 @@ constexpr const char* kTerminate = "CInterface.Class_Terminate";
 constexpr const char* kSolicitud = "CInterface.SolicitudDispensacion";
 constexpr const char* kWait = "CInterface.WaitResponse";
 
-// Between two passes of the wait: short enough that an answer is taken within a few
-// milliseconds of its arrival, long enough that the waiting host stays idle.
+// Between two passes of the wait. A pause ends as soon as a file lands in the receiving folder,
+// so it can be long enough for the waiting host to stay idle; where the folder cannot be watched,
+// passes come often enough that an answer is taken within a few milliseconds of its arrival.
+constexpr auto kWatchedPassPause = std::chrono::milliseconds(5);
 constexpr auto kPassPause = std::chrono::milliseconds(1);
 
 bool IsBlank(const std::string& text) {
@@ -212,6 +214,11 @@ bool CInterface::WaitResponse(const std::string& strIdPrescripcion) noexcept {
     const uint32_t start = platform::clock::TickCount();
     int32_t elapsed = 0;
     CFileAdmin admin;
+    // Watched before the first look, so an answer that lands after it ends the next pause.
+    // The folder is named here rather than asked of `admin`, whose path getters write trace lines.
+    platform::files::FolderWatch arrivals(AddBackslash(platform::component::LibraryFolder()) +
+                                          "Recibidos");
+    const auto pause = arrivals.Watching() ? kWatchedPassPause : kPassPause;
     for (;;) {
       if (elapsed >= timeout) {
         if (!found) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
@@ -223,7 +230,7 @@ bool CInterface::WaitResponse(const std::string& strIdPrescripcion) noexcept {
       // Looked for on every pass of the seconds that are due, never in the others.
       if (elapsed % interval == 0) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
       platform::events::DoEvents();
-      if (!found) std::this_thread::sleep_for(kPassPause);
+      if (!found) arrivals.Pause(pause);
     }
   });
   objTrace().WriteTrace(this, false, kWait, platform::convert::BoolText(found));

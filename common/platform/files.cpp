@@ -1,12 +1,16 @@
 #include "common/platform/files.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 #include "common/platform/errors.h"
 
@@ -149,6 +153,67 @@ void MakeWritable(const std::string& path) {
 
 void Rename(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) RaiseFromErrno(errno);
+}
+
+namespace {
+
+// One queue of change notices per thread, opened on first use and kept: closing a queue waits for
+// the kernel to retire its watches, which can take several milliseconds; removing a watch does
+// not wait.
+class NoticeQueue {
+ public:
+  NoticeQueue() = default;
+  ~NoticeQueue() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  NoticeQueue(const NoticeQueue&) = delete;
+  NoticeQueue& operator=(const NoticeQueue&) = delete;
+
+  int Get() noexcept {
+    if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    return fd_;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+thread_local NoticeQueue notices;
+
+// Reads away every notice queued so far; what they say does not matter, only that they came.
+bool Drain(int fd) noexcept {
+  alignas(inotify_event) char buffer[4096];
+  bool any = false;
+  while (::read(fd, buffer, sizeof buffer) > 0) any = true;
+  return any;
+}
+
+}  // namespace
+
+FolderWatch::FolderWatch(const std::string& folder) noexcept {
+  int fd = notices.Get();
+  if (fd < 0) return;
+  // Notices of earlier waits are stale: what landed before this watch is for the first look to
+  // find.
+  Drain(fd);
+  wd_ = ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+  if (wd_ >= 0) fd_ = fd;
+}
+
+FolderWatch::~FolderWatch() {
+  if (fd_ >= 0) ::inotify_rm_watch(fd_, wd_);
+}
+
+bool FolderWatch::Pause(std::chrono::milliseconds longest) noexcept {
+  if (fd_ < 0) {
+    std::this_thread::sleep_for(longest);
+    return false;
+  }
+  pollfd watched{fd_, POLLIN, 0};
+  const int ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(longest.count(), 0));
+  // Time up, or a signal: either way the caller looks again.
+  if (::poll(&watched, 1, ms) <= 0) return false;
+  return Drain(fd_);
 }
 
 }  // namespace PRESCORA_NS::platform::files

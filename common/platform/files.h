@@ -5,6 +5,7 @@
 // folder, 75 any other path or file access error).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -38,5 +39,26 @@ void MakeWritable(const std::string& path);
 
 // Renames a file, replacing the destination.
 void Rename(const std::string& from, const std::string& to);
+
+// Lets a polling loop sleep between its looks and still wake as soon as a file lands in one
+// folder (created in it or renamed into it). Best effort: when the folder cannot be watched (it
+// is missing, no watch is left), Watching() is false and Pause simply sleeps; a second watch
+// begun on the same thread while one is alive may leave the first one sleeping its full pauses.
+class FolderWatch {
+ public:
+  explicit FolderWatch(const std::string& folder) noexcept;
+  ~FolderWatch();
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  bool Watching() const noexcept { return fd_ >= 0; }
+  // Sleeps up to `longest`; true when it ended early because something landed in the folder
+  // since the last call (or since the watch began).
+  bool Pause(std::chrono::milliseconds longest) noexcept;
+
+ private:
+  int fd_ = -1;  // the thread's notice queue while the folder is watched
+  int wd_ = -1;
+};
 
 }  // namespace PRESCORA_NS::platform::files

@@ -1,6 +1,9 @@
-// The clock, the message loop and the component runtime.
+// The clock, the message loop, waiting on a folder and the component runtime.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -8,6 +11,7 @@
 #include "common/platform/component.h"
 #include "common/platform/errors.h"
 #include "common/platform/events.h"
+#include "common/platform/files.h"
 #include "tests/common/TempFolder.h"
 
 using namespace PRESCORA_NS::platform;
@@ -53,6 +57,38 @@ TEST(Events, HookIsCalledAndItsFailuresIgnored) {
   events::SetMessageLoopHook([] { events::SetMessageLoopHook({}); });  // removes itself
   events::DoEvents();
   events::DoEvents();
+}
+
+// A pause that should end at once ends at once; one that wrongly waits gives up after a while
+// and fails the test by its result, not by its duration.
+constexpr auto kLongPause = std::chrono::seconds(20);
+
+TEST(FolderWatch, PausesEndWhenAFileLandsAndOnlyThen) {
+  TempFolder dir;
+  std::filesystem::create_directory(dir / "Recibidos");
+  {
+    files::FolderWatch watch(dir / "Recibidos");
+    ASSERT_TRUE(watch.Watching());
+    EXPECT_FALSE(watch.Pause(std::chrono::milliseconds(0)));
+    // Renamed into place, as the answers are; then written in place.
+    WriteAll(dir / "RX.tmp", "x");
+    ASSERT_EQ(std::rename((dir / "RX.tmp").c_str(), (dir / "Recibidos/RX.xml").c_str()), 0);
+    EXPECT_TRUE(watch.Pause(kLongPause));
+    EXPECT_FALSE(watch.Pause(std::chrono::milliseconds(0)));  // that notice is used up
+    WriteAll(dir / "Recibidos/RY.xml", "y");
+    EXPECT_TRUE(watch.Pause(kLongPause));
+    // Files elsewhere are not its business.
+    WriteAll(dir / "RZ.xml", "z");
+    EXPECT_FALSE(watch.Pause(std::chrono::milliseconds(1)));
+    WriteAll(dir / "Recibidos/RW.xml", "w");  // left for the next watch, which must not see it
+  }
+  files::FolderWatch next(dir / "Recibidos");
+  EXPECT_FALSE(next.Pause(std::chrono::milliseconds(0)));
+
+  // A folder that is not there cannot be watched; the pause is a plain sleep.
+  files::FolderWatch missing(dir / "Retrasados");
+  EXPECT_FALSE(missing.Watching());
+  EXPECT_FALSE(missing.Pause(std::chrono::milliseconds(1)));
 }
 
 int32_t CreateError(const std::string& progId) {
