@@ -447,7 +447,12 @@ bool Document::Save(const std::string& path) const {
     return false;
   }
 
-  // Written under a hidden name in the same folder, then renamed over the destination.
+  // Written under a hidden name in the same folder, then renamed over the destination. Not forced
+  // to disk: the documents saved here are spool files that another process reads moments later,
+  // from the page cache. Waiting for the disk at each of them cost a dispensing about a
+  // millisecond and kept nothing safe that matters after a power cut; the records that must
+  // survive one (audit marks, settings, late answers kept aside) are flushed where they are
+  // written.
   static std::atomic<unsigned> counter{0};
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -459,7 +464,7 @@ bool Document::Save(const std::string& path) const {
     saveErrno_ = errno;
     return false;
   }
-  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, data);
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;

@@ -123,7 +123,8 @@ class PRESCORA_API Document {
   bool LoadBytes(std::string_view bytes, const std::string& assumedEncoding = {});
   // Writes the document to a file (UTF-8, with an XML declaration), replacing any file there.
   // False when the file cannot be written. The file is written beside the destination and renamed
-  // into place, so a reader sees either the old file or the whole new one.
+  // into place, so a reader sees either the old file or the whole new one. It is not forced to
+  // disk: a power cut moments after may lose the new file.
   bool Save(const std::string& path) const;
   // The errno of the last Save that failed, 0 after one that succeeded.
   int saveErrno() const noexcept { return saveErrno_; }
