@@ -173,6 +173,8 @@ class NoticeQueue {
     if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     return fd_;
   }
+  // The descriptor is no longer ours (the host closed it): never close or read it again.
+  void Forget() noexcept { fd_ = -1; }
 
  private:
   int fd_ = -1;
@@ -191,13 +193,21 @@ bool Drain(int fd) noexcept {
 }  // namespace
 
 FolderWatch::FolderWatch(const std::string& folder) noexcept {
-  int fd = notices.Get();
-  if (fd < 0) return;
-  // Notices of earlier waits are stale: what landed before this watch is for the first look to
-  // find.
-  Drain(fd);
-  wd_ = ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
-  if (wd_ >= 0) fd_ = fd;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int fd = notices.Get();
+    if (fd < 0) return;
+    int wd = ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+    if (wd >= 0) {
+      // Notices queued so far are stale: whatever has landed is for the first look to find, and
+      // that look comes after this.
+      Drain(fd);
+      fd_ = fd;
+      wd_ = wd;
+      return;
+    }
+    if (errno != EBADF && errno != EINVAL) return;  // a missing folder, no watch left
+    notices.Forget();
+  }
 }
 
 FolderWatch::~FolderWatch() {
@@ -205,15 +215,16 @@ FolderWatch::~FolderWatch() {
 }
 
 bool FolderWatch::Pause(std::chrono::milliseconds longest) noexcept {
-  if (fd_ < 0) {
-    std::this_thread::sleep_for(longest);
-    return false;
+  if (fd_ >= 0) {
+    pollfd watched{fd_, POLLIN, 0};
+    const int ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(longest.count(), 0));
+    // Time up, or a signal: either way the caller looks again.
+    if (::poll(&watched, 1, ms) <= 0) return false;
+    if ((watched.revents & POLLIN) != 0 && Drain(fd_)) return true;
+    // A queue that is ready but gives nothing is broken: sleeping keeps the caller from spinning.
   }
-  pollfd watched{fd_, POLLIN, 0};
-  const int ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(longest.count(), 0));
-  // Time up, or a signal: either way the caller looks again.
-  if (::poll(&watched, 1, ms) <= 0) return false;
-  return Drain(fd_);
+  std::this_thread::sleep_for(longest);
+  return false;
 }
 
 }  // namespace PRESCORA_NS::platform::files

@@ -1,5 +1,7 @@
 // The clock, the message loop, waiting on a folder and the component runtime.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -89,6 +91,30 @@ TEST(FolderWatch, PausesEndWhenAFileLandsAndOnlyThen) {
   files::FolderWatch missing(dir / "Retrasados");
   EXPECT_FALSE(missing.Watching());
   EXPECT_FALSE(missing.Pause(std::chrono::milliseconds(1)));
+}
+
+TEST(FolderWatch, SurvivesAHostThatClosesItsDescriptor) {
+  TempFolder dir;
+  std::filesystem::create_directory(dir / "Recibidos");
+  { files::FolderWatch first(dir / "Recibidos"); }
+  // Some hosts close every descriptor they do not know of.
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error).string() == "anon_inode:inotify")
+      ::close(std::stoi(entry.path().filename().string()));
+  }
+  // The number is given to a file of the host's, which must be left alone.
+  WriteAll(dir / "host.txt", "host data");
+  int host = ::open((dir / "host.txt").c_str(), O_RDONLY);
+  ASSERT_GE(host, 0);
+  {
+    files::FolderWatch watch(dir / "Recibidos");
+    ASSERT_TRUE(watch.Watching());
+    WriteAll(dir / "Recibidos/RX.xml", "x");
+    EXPECT_TRUE(watch.Pause(kLongPause));
+  }
+  EXPECT_EQ(::lseek(host, 0, SEEK_CUR), 0);
+  ::close(host);
 }
 
 int32_t CreateError(const std::string& progId) {
