@@ -138,6 +138,14 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     const std::string sentFile = admin.GetSendedPath() + request.IDPrescripcion() + ".xml";
     const std::string receivedFile = admin.GetReceivedPath() + request.IDPrescripcion() + ".xml";
 
+    // A response file already waiting is the late answer of an earlier dispensing of this
+    // identifier (the executor checked the audit trail just before that dispensing recorded its
+    // fallback). It must not pass for this dispensing's answer: it joins the late ones.
+    if (admin.ExistResponseFile(id, fldReceived)) {
+      admin.MakeDelayed();
+      admin.MoveToDelayed(admin.GetReceivedPath(), id + ".xml");
+    }
+
     CAuditor& auditor = objAuditor();
     admin.MakeAuditor();
     auditor.Save(id, audHeader, rcvNone, "");

@@ -206,6 +206,20 @@ TEST_F(FrontObject, AnswerInTimeIsTakenAuditedAndCleanedUp) {
   EXPECT_TRUE(Exists("Recibidos/RX2.xml"));
 }
 
+TEST_F(FrontObject, LateAnswerOfAnEarlierDispensingIsNotTakenForTheNewOne) {
+  WriteIdleExecutor();
+  fs::create_directories(Path("Recibidos"));
+  WriteFile(Path("Recibidos/RX7.xml"), ResponseXml(1, {"0000"}, {"Respuesta antigua"}));
+  ns::CInterface front;
+  FakeClock();
+  ns::CRespuestaPeticion response = Dispense(front, "RX7");
+  EXPECT_FALSE(response.DispensacionRealizada());
+  ASSERT_EQ(response.m_colCodigoMotivosRechazo().size(), 1u);
+  EXPECT_EQ(response.m_colCodigoMotivosRechazo()[0], "sinRespuesta");
+  EXPECT_NE(ReadFile(Path("Retrasados/RX7.xml")).find("Respuesta antigua"), std::string::npos);
+  EXPECT_FALSE(Exists("Recibidos/RX7.xml"));
+}
+
 TEST_F(FrontObject, NoAnswerFallsBackOnTheDefaultFileThenOnTheSettings) {
   WriteIdleExecutor();
   WriteFile(Path("defrespo.xml"), ResponseXml(1, {"9999"}, {"Dispensación pendiente"}));
