@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "common/platform/clock.h"
+#include "common/platform/files.h"
 
 namespace PRESCORA_NS {
 
@@ -29,22 +30,11 @@ std::string Banner(const std::string& header, const platform::clock::LocalTime& 
   return banner;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // 0 when the line was appended, else the errno of the failure.
 int Append(const std::string& file, const std::string& line) {
   int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return errno;
-  int err = WriteAll(fd, line) ? 0 : (errno != 0 ? errno : EIO);
+  int err = platform::files::WriteAll(fd, line) ? 0 : (errno != 0 ? errno : EIO);
   close(fd);
   return err;
 }
@@ -62,11 +52,11 @@ Created Create(const std::string& file, const std::string& first) {
     // The folder may allow no extra file; create the log itself, banner in the same write.
     fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) return errno == EEXIST ? Created::Exists : Created::Failed;
-    WriteAll(fd, first);
+    platform::files::WriteAll(fd, first);
     close(fd);
     return Created::Yes;
   }
-  bool written = WriteAll(fd, first);
+  bool written = platform::files::WriteAll(fd, first);
   close(fd);
   Created result = Created::Failed;
   if (written) {
@@ -78,7 +68,7 @@ Created Create(const std::string& file, const std::string& first) {
       // A file system without hard links.
       int direct = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
       if (direct >= 0) {
-        WriteAll(direct, first);
+        platform::files::WriteAll(direct, first);
         close(direct);
         result = Created::Yes;
       } else if (errno == EEXIST) {

@@ -45,20 +45,20 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) noexcept {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
+}  // namespace
+
+bool WriteAll(int fd, std::string_view data) noexcept {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    if (n == 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
 }
-
-}  // namespace
 
 bool Exists(const std::string& path) noexcept {
   struct stat st {};
@@ -116,7 +116,7 @@ void Copy(const std::string& source, const std::string& destination) {
       RaiseFromErrno(err);
     }
     if (n == 0) break;
-    if (!WriteAll(out.get(), buffer, static_cast<std::size_t>(n))) {
+    if (!WriteAll(out.get(), std::string_view(buffer, static_cast<std::size_t>(n)))) {
       int err = errno;
       ::unlink(temp.c_str());
       RaiseFromErrno(err);

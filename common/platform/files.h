@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/Export.h"
 
@@ -15,6 +16,10 @@ namespace PRESCORA_NS::platform::files {
 
 // Whether anything exists at the path: a file or a folder.
 bool Exists(const std::string& path) noexcept;
+
+// Writes all of `data` to an open descriptor, going on after interrupted and partial writes.
+// False on the first failed write (errno tells why).
+bool WriteAll(int fd, std::string_view data) noexcept;
 // Whether a file that is not a folder exists at the path.
 bool IsFile(const std::string& path) noexcept;
 bool IsDirectory(const std::string& path) noexcept;

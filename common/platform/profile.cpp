@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "common/platform/files.h"
+
 namespace PRESCORA_NS::platform::profile {
 
 namespace {
@@ -259,17 +261,6 @@ class FileLock {
   int fd_ = -1;
 };
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Replaces the file with `text`: a temporary file beside it, flushed to disk, renamed into place.
 bool Replace(const std::string& path, const std::string& text) {
   static std::atomic<unsigned> counter{0};
@@ -291,7 +282,7 @@ bool Replace(const std::string& path, const std::string& text) {
     }
     ok = fchmod(fd, old.st_mode & 07777) == 0;
   }
-  ok = ok && WriteAll(fd, text) && fsync(fd) == 0;
+  ok = ok && files::WriteAll(fd, text) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) unlink(temp.c_str());

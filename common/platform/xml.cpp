@@ -13,6 +13,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/platform/files.h"
+
 namespace PRESCORA_NS::platform::xml {
 
 namespace {
@@ -189,19 +191,6 @@ std::string Serialize(xmlDocPtr doc, xmlNodePtr node, int saveOptions) {
   }
   xmlBufferFree(buffer);
   return out;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 bool ReadFile(const std::string& path, std::string& out, std::string& error) {
@@ -464,7 +453,7 @@ bool Document::Save(const std::string& path) const {
     saveErrno_ = errno;
     return false;
   }
-  bool ok = WriteAll(fd, data);
+  bool ok = files::WriteAll(fd, data);
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
