@@ -13,7 +13,7 @@
 namespace PRESCORA_NS {
 
 enum OwnError : int32_t {
-  errExecutorNotFound = 53,           // "No se ha encontrado el archivo executor.exe"
+  errExecutorNotFound = 53,  // "No se ha encontrado el archivo executor.exe"
   errNodeListToResponse = 32000,
   errIniRead = 32001,
   errRequiredFields = 32002,
@@ -31,7 +31,7 @@ enum OwnError : int32_t {
   errArgumentXml = 32015,
   errIniNotFound = 32016,
   errCardTimeout = 32018,
-  errInvalidPrescriptionId = 32019,   // "El identificador de la prescripción no es válido"
+  errInvalidPrescriptionId = 32019,  // "El identificador de la prescripción no es válido"
 };
 
 // The fixed Spanish description of one of the system's own errors (53 is the executor's).

@@ -38,9 +38,13 @@ struct Date {
 };
 // The date written in one of the accepted forms, or nothing.
 std::optional<Date> ParseDate(std::string_view text);
-inline bool IsDate(std::string_view text) { return ParseDate(text).has_value(); }
+inline bool IsDate(std::string_view text) {
+  return ParseDate(text).has_value();
+}
 
 // "True" / "False", as Booleans appear in log lines.
-inline const char* BoolText(bool value) { return value ? "True" : "False"; }
+inline const char* BoolText(bool value) {
+  return value ? "True" : "False";
+}
 
 }  // namespace PRESCORA_NS::platform::convert

@@ -67,7 +67,7 @@ struct Outcome {
 
 // Runs a program to its end (bounded), with its standard output captured.
 inline Outcome RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   std::chrono::milliseconds limit = 60s) {
+                          std::chrono::milliseconds limit = 60s) {
   Outcome outcome;
   int pipefd[2];
   if (pipe2(pipefd, O_CLOEXEC) != 0) return outcome;
