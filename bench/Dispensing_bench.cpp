@@ -27,6 +27,7 @@
 #include "common/platform/soap.h"
 #include "common/platform/xml.h"
 #include "interface/CInterface.h"
+#include "support/SampleRequest.h"
 #include "support/SettingsFile.h"
 #include "support/SimuladorProceso.h"
 
@@ -65,21 +66,7 @@ double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-ns::CPeticionDispensacion Request(const std::string& id) {
-  ns::CPeticionDispensacion p;
-  p.set_IDPrescripcion(id);
-  p.set_IdFarmacia("F0001");
-  p.set_IdProvincia("48");
-  p.set_IdUsuario("FARM01");
-  p.set_ClaveUsuario("clave01");
-  p.set_IdFarmaceutico("12345");
-  p.set_Importe("12.50");
-  p.set_ImporteAportacion("4.20");
-  p.set_FechaDispensacion("07/12/2026");
-  p.set_Idioma("es");
-  p.set_EnvasesDispensados("1");
-  return p;
-}
+using sample_data::Request;
 
 void Report(benchmark::State& state, const Samples& s) {
   state.counters["median_ms"] = s.Percentile(0.5);

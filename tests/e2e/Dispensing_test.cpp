@@ -11,6 +11,7 @@
 #include "interface/CFileAdmin.h"
 #include "interface/CInterface.h"
 #include "interface/modGlobalInterface.h"
+#include "support/SampleRequest.h"
 
 namespace e2e {
 namespace {
@@ -28,22 +29,7 @@ struct RecordedEvents : ns::CInterfaceEvents {
   }
 };
 
-// A request of the sample data's pharmacy user.
-ns::CPeticionDispensacion Request(const std::string& id) {
-  ns::CPeticionDispensacion p;
-  p.set_IDPrescripcion(id);
-  p.set_IdFarmacia("F0001");
-  p.set_IdProvincia("48");
-  p.set_IdUsuario("FARM01");
-  p.set_ClaveUsuario("clave01");
-  p.set_IdFarmaceutico("12345");
-  p.set_Importe("12.50");
-  p.set_ImporteAportacion("4.20");
-  p.set_FechaDispensacion("07/12/2026");
-  p.set_Idioma("es");
-  p.set_EnvasesDispensados("1");
-  return p;
-}
+using sample_data::Request;
 
 std::vector<int> Numbers(const std::vector<ns::CErrorItem>& items) {
   std::vector<int> numbers;
