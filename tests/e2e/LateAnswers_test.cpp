@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <ctime>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -286,6 +288,60 @@ TEST_F(HeldLauncher, AnswerThatCannotBeWrittenForThePharmacyIsKept) {
   ASSERT_TRUE(kept.FromXMLFile(Path("Retrasados/" + id + ".xml")));
   EXPECT_EQ(kept.m_colCodigoAviso(), (std::vector<std::string>{"0000"}));
   EXPECT_NE(Log().find(" CExecutor.SolicitudDispensacion:(32008)"), std::string::npos);
+}
+
+// The reconciliation report on a folder the dispensings above leave: an answer in time (not
+// listed), a late one, and one sent whose executor died with the answer in hand.
+TEST_F(HeldLauncher, ReconciliationReportListsWhatNeedsAttention) {
+  StartSimulator();
+  ns::CInterface front;
+  EXPECT_TRUE(Dispense(front, "RX0000000001").DispensacionRealizada());
+  Hold("CExecutor.Respuesta");
+  OnPass([&] {
+    if (Arrived("CExecutor.Respuesta")) TimeOut();
+  });
+  EXPECT_TRUE(IsFallback(Dispense(front, "RX0000000002")));
+  Release("CExecutor.Respuesta");
+  WaitForLaunchers();
+  OnPass([&] {
+    if (!Arrived("CExecutor.Respuesta")) return;
+    Kill("CExecutor.Respuesta");
+    TimeOut();
+  });
+  EXPECT_TRUE(IsFallback(Dispense(front, "RX0000000003")));
+
+  const std::string tool = std::string(PRESCORA_BIN_DIR) + "/prescora-auditoria";
+  Outcome tabulated = RunProgram(tool, {"--carpeta", folder_, "--formato", "tabulado"});
+  EXPECT_EQ(tabulated.status, 1);
+  std::istringstream lines(tabulated.out);
+  std::vector<std::vector<std::string>> rows;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
+    rows.push_back(fields);
+  }
+  ASSERT_EQ(rows.size(), 2u) << tabulated.out;
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"no_vista", "RX0000000002", rows[0][2], "int",
+                                               "Retrasados/RX0000000002.xml", "aceptada", "0000",
+                                               "Dispensación realizada correctamente"}));
+  EXPECT_EQ(rows[1],
+            (std::vector<std::string>{"sin_respuesta", "RX0000000003", rows[1][2], "int", "Si"}));
+
+  Outcome readable = RunProgram(tool, {"--carpeta", folder_});
+  EXPECT_EQ(readable.status, 1);
+  EXPECT_NE(readable.out.find("compruebe su estado en el servicio"), std::string::npos);
+
+  // Dates: nothing was sent after today.
+  const std::string today = rows[0][2].substr(0, 10);
+  EXPECT_EQ(RunProgram(tool, {"--carpeta", folder_, "--hasta", today}).status, 1);
+  std::time_t tomorrow = std::time(nullptr) + 86400;
+  char next[16];
+  std::strftime(next, sizeof next, "%d/%m/%Y", std::localtime(&tomorrow));
+  Outcome later = RunProgram(tool, {"--carpeta", folder_, "--desde", next});
+  EXPECT_EQ(later.status, 0) << later.out;
+  EXPECT_NE(later.out.find("Nada que revisar."), std::string::npos);
+  EXPECT_EQ(RunProgram(tool, {"--carpeta", folder_, "--desde", "ayer"}).status, 2);
 }
 
 }  // namespace
