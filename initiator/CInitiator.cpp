@@ -93,6 +93,10 @@ bool CInitiator::ConectarServicio() noexcept {
     strEsquemaXML() = esquema.empty() ? std::string(kDefaultEsquemaXML) : esquema;
 
     if (soapClient_ == nullptr) platform::RaiseRuntime(platform::errObjectNotSet);
+    // Set before the service description is read, so that its download is bounded by the same
+    // time-out as the call: the pharmacist waits at the counter for either.
+    if (convert::IsNumeric(timeOut))
+      soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
     if (utilizarProxy) {
       soapClient_->mssoapinit(servicio);
       soapClient_->ConnectorProperty("UseProxy", usarProxy);
@@ -104,8 +108,6 @@ bool CInitiator::ConectarServicio() noexcept {
       soapClient_->ClientProperty("ServerHTTPRequest", true);
       soapClient_->mssoapinit(servicio);
     }
-    if (convert::IsNumeric(timeOut))
-      soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
 
     conectado_ = true;
     result = true;

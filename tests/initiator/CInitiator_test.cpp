@@ -2,13 +2,18 @@
 // request copy and failed connections. The road with the simulator is in tests/e2e/retrieval.
 #include "initiator/CInitiator.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "InitiatorFixture.h"
+#include "common/platform/soap.h"
 #include "support/SettingsFile.h"
 
 namespace {
@@ -93,6 +98,31 @@ TEST_F(FrontTest, AFailedConnectionKeepsTheRequestCopyAndIsTriedAgainInFull) {
   CInitiator other;
   other.RecuperarPrescripciones(argument_);
   EXPECT_EQ(Numbers(other.Errores()), (std::vector<int>{13, 32010}));
+}
+
+// A service whose description never comes: the download gives up at the configured time-out, not
+// at the client's own 30 s.
+TEST_F(FrontTest, TheDescriptionDownloadIsBoundedByTheTimeOut) {
+  InstallDispensingLibrary();
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);  // connections are taken by the system, never answered
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  WriteSettings(Path("Interface.ini"),
+                {{"Configuracion.Servicio",
+                  "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/wsdl"},
+                 {"Proxy.TimeOut", "300"}});
+  CInitiator initiator;
+  initiator.RecuperarPrescripciones(argument_);
+  ::close(listener);
+  EXPECT_EQ(Numbers(initiator.Errores()),
+            (std::vector<int>{ns::platform::soap::errSoapTimeout, 32010}));
+  EXPECT_NE(initiator.Errores()[0].Description().find("(300 ms)"), std::string::npos);
 }
 
 }  // namespace
