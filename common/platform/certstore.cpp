@@ -220,6 +220,9 @@ struct ContextCloser {
 struct ListCloser {
   void operator()(CERTCertList* list) const { CERT_DestroyCertList(list); }
 };
+struct SlotListCloser {
+  void operator()(PK11SlotList* list) const { PK11_FreeSlotList(list); }
+};
 struct ModuleCloser {
   void operator()(SECMODModule* module) const {
     if (module->loaded) SECMOD_UnloadUserModule(module);
@@ -273,15 +276,24 @@ std::vector<Certificate> Look(const Location& location) {
   if (!location.module.empty()) module = LoadModule(location.module);
 
   std::vector<Certificate> certificates;
-  // Released before the module and the context: NSS closes only when nothing is held.
-  std::unique_ptr<CERTCertList, ListCloser> list(PK11_ListCerts(PK11CertListUser, nullptr));
-  if (list == nullptr) return certificates;
-  for (CERTCertListNode* node = CERT_LIST_HEAD(list.get()); !CERT_LIST_END(node, list.get());
-       node = CERT_LIST_NEXT(node)) {
-    CERTCertificate& cert = *node->cert;
-    certificates.push_back({SimpleName(cert, cert.issuer, SEC_OID_X509_ISSUER_ALT_NAME),
-                            SimpleName(cert, cert.subject, SEC_OID_X509_SUBJECT_ALT_NAME),
-                            NameText(cert.subject)});
+  // Token by token in the slot list's order, each token's certificates in the order it gives
+  // them: a stable order, where NSS's own list of every certificate comes out of a hash table.
+  std::unique_ptr<PK11SlotList, SlotListCloser> slots(
+      PK11_GetAllTokens(CKM_INVALID_MECHANISM, PR_FALSE, PR_FALSE, nullptr));
+  if (slots == nullptr) return certificates;
+  for (PK11SlotListElement* slot = slots->head; slot != nullptr; slot = slot->next) {
+    if (!PK11_IsPresent(slot->slot)) continue;
+    // Released before the module and the context: NSS closes only when nothing is held.
+    std::unique_ptr<CERTCertList, ListCloser> list(PK11_ListCertsInSlot(slot->slot));
+    if (list == nullptr) continue;
+    for (CERTCertListNode* node = CERT_LIST_HEAD(list.get()); !CERT_LIST_END(node, list.get());
+         node = CERT_LIST_NEXT(node)) {
+      CERTCertificate& cert = *node->cert;
+      if (!CERT_IsUserCert(&cert)) continue;
+      certificates.push_back({SimpleName(cert, cert.issuer, SEC_OID_X509_ISSUER_ALT_NAME),
+                              SimpleName(cert, cert.subject, SEC_OID_X509_SUBJECT_ALT_NAME),
+                              NameText(cert.subject)});
+    }
   }
   return certificates;
 }

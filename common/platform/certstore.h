@@ -46,7 +46,9 @@ struct Certificate {
   std::string subjectName;
 };
 
-// The store's personal certificates as they are now, in the store's order. A database that
+// The store's personal certificates as they are now, in the store's order: token by token in
+// NSS's slot order (the database's own token, then the modules' in the order they were
+// registered, the loaded module last), each token's in the order the token gives. A database that
 // cannot be opened raises runtime error 75, a module that cannot be loaded 48; the description
 // names it and gives NSS's reason.
 std::vector<Certificate> Look(const Location& location);
