@@ -19,6 +19,12 @@ namespace {
 constexpr const char* kFromXML = "CPrescripciones.IObject_FromXML";
 constexpr const char* kRecuperarValorNodo = "CPrescripciones.RecuperarValorNodo";
 
+// Calls `visit` with each node of the list, in order, without copying the list.
+template <class Visit>
+void ForEach(const xml::NodeList& list, Visit&& visit) {
+  for (long i = 0, n = list.length(); i < n; ++i) visit(list.Item(i));
+}
+
 std::string Upper(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -34,6 +40,7 @@ std::string TrimBlanks(std::string_view text) {
 // The values the answer sends by reference, keyed by their identifier (without regard to case).
 class References {
  public:
+  void Reserve(std::size_t count) { values_.reserve(count); }
   // A second value under the same identifier is the runtime's duplicate-key error.
   void Add(const std::string& key, std::string value) {
     if (!values_.emplace(Upper(key), std::move(value)).second)
@@ -53,20 +60,22 @@ class References {
 // The xsd:string elements of the SOAP body that carry an identifier "ID_...": the targets of the
 // answer's href references.
 void CollectReferences(const xml::Document& document, References& references) {
-  for (const xml::Node& envelope : document.childNodes().items()) {
-    if (Upper(envelope.baseName()) != "ENVELOPE") continue;
-    for (const xml::Node& body : envelope.childNodes().items()) {
-      if (Upper(body.baseName()) != "BODY") continue;
-      for (const xml::Node& element : body.childNodes().items()) {
-        if (Upper(element.baseName()) != "STRING") continue;
-        for (const xml::Node& attribute : element.Attributes().items()) {
-          if (Upper(attribute.baseName()) != "ID") continue;
+  ForEach(document.childNodes(), [&](const xml::Node& envelope) {
+    if (Upper(envelope.baseName()) != "ENVELOPE") return;
+    ForEach(envelope.childNodes(), [&](const xml::Node& body) {
+      if (Upper(body.baseName()) != "BODY") return;
+      xml::NodeList elements = body.childNodes();
+      references.Reserve(static_cast<std::size_t>(elements.length()));
+      ForEach(elements, [&](const xml::Node& element) {
+        if (Upper(element.baseName()) != "STRING") return;
+        ForEach(element.Attributes(), [&](const xml::Node& attribute) {
+          if (Upper(attribute.baseName()) != "ID") return;
           std::string id = attribute.Text();
           if (id.find("ID_") != std::string::npos) references.Add(id, element.Text());
-        }
-      }
-    }
-  }
+        });
+      });
+    });
+  });
 }
 
 // The value of one field: the referenced text when the element carries an href (the last one
@@ -75,13 +84,13 @@ void CollectReferences(const xml::Document& document, References& references) {
 std::string RecuperarValorNodo(const xml::Node& node, const References& references) noexcept {
   std::string value;
   Trap(kRecuperarValorNodo, [&] {
-    for (const xml::Node& attribute : node.Attributes().items()) {
-      if (Upper(attribute.baseName()) != "HREF") continue;
+    ForEach(node.Attributes(), [&](const xml::Node& attribute) {
+      if (Upper(attribute.baseName()) != "HREF") return;
       std::string key;
       for (char c : attribute.Text())
         if (c != '#') key += c;
       value = references.Item(key);
-    }
+    });
     if (TrimBlanks(value).empty()) value = node.Text();
   });
   objTrace().WriteTrace(nullptr, false, kRecuperarValorNodo, "");
@@ -103,7 +112,7 @@ bool CPrescripciones::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
     References references;
     CollectReferences(first.ownerDocument(), references);
 
-    for (const xml::Node& node : objIXMLDOMNodeList.items()) {
+    ForEach(objIXMLDOMNodeList, [&](const xml::Node& node) {
       std::string name = Upper(node.nodeName());
       if (name == "CODIGOERROR") {
         std::string text = node.Text();
@@ -111,10 +120,10 @@ bool CPrescripciones::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
       } else if (name == "MENSAJEERROR") {
         descripcionError_ = TrimBlanks(node.Text());
       } else if (name == "PRESCRIPCIONES") {
-        for (const xml::Node& item : node.childNodes().items()) {
-          if (item.nodeType() != xml::NodeType::Element) continue;
+        ForEach(node.childNodes(), [&](const xml::Node& item) {
+          if (item.nodeType() != xml::NodeType::Element) return;
           CPrescripcion p;
-          for (const xml::Node& field : item.childNodes().items()) {
+          ForEach(item.childNodes(), [&](const xml::Node& field) {
             std::string fieldName = Upper(field.nodeName());
             if (fieldName == "IDPRESCRIPCION") {
               p.idPrescripcion_ = RecuperarValorNodo(field, references);
@@ -134,11 +143,11 @@ bool CPrescripciones::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
               p.requiereVisado_ =
                   static_cast<RequiereVisadoEnum>(convert::ToInt16(value.empty() ? "0" : value));
             }
-          }
+          });
           registros_.push_back(std::move(p));
-        }
+        });
       }
-    }
+    });
     result = true;
   });
   trace.set_Value(result);

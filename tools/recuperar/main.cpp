@@ -137,7 +137,8 @@ void MostrarTexto(const ns::CArgument& argumento, const ns::CPrescripciones& lis
   }
   std::cout << "  Datos válidos:          " << (lista.DatosValidos() ? "sí" : "no") << "\n";
   std::cout << "  Código de error:        " << lista.CodigoError() << "\n";
-  std::cout << "  Descripción del error:  " << lista.DescripcionError() << "\n";
+  std::cout << "  Descripción del error:  "
+            << (lista.DescripcionError().empty() ? "(ninguna)" : lista.DescripcionError()) << "\n";
   if (errores.empty()) {
     std::cout << "  Errores:                ninguno\n";
   } else {

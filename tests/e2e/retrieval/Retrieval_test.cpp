@@ -1,10 +1,8 @@
 // The road of one retrieval with the real parts: the front object in this process (or the
 // command-line host), the dispensing library created beside it, the simulator on a loopback port.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "e2e/E2eFixture.h"
@@ -14,12 +12,6 @@ namespace e2e {
 namespace {
 
 namespace ns = PRESCORA_NS;
-
-std::vector<int> Numbers(const std::vector<ns::CErrorItem>& items) {
-  std::vector<int> numbers;
-  for (const auto& item : items) numbers.push_back(item.Number());
-  return numbers;
-}
 
 class Retrieval : public Installation {
  protected:
@@ -106,53 +98,6 @@ TEST_F(Retrieval, ServiceErrorCodesAndFaultsReachTheCaller) {
                                 ")Consulta no disponible temporalmente.Consulta no disponible "
                                 "temporalmente\r\n"),
             std::string::npos);
-}
-
-// A service whose answer refers to a value its body does not hold: the field stays empty, the
-// list is still valid, and the failed lookup is reported.
-TEST_F(Retrieval, AReferenceToNothingLeavesAnErrorButTheListStands) {
-  StartSimulator();
-  httplib::Client simulator(simulator_->Base());
-  auto description = simulator.Get("/wsdl");
-  ASSERT_TRUE(description && description->status == 200);
-
-  httplib::Server service;
-  service.set_keep_alive_max_count(1);  // so that stopping it never waits for an idle client
-  const int port = service.bind_to_any_port("127.0.0.1");
-  const std::string base = "http://127.0.0.1:" + std::to_string(port);
-  std::string wsdl = description->body;
-  for (auto at = wsdl.find(simulator_->Base()); at != std::string::npos;
-       at = wsdl.find(simulator_->Base(), at + base.size()))
-    wsdl.replace(at, simulator_->Base().size(), base);
-  service.Get("/wsdl", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_content(wsdl, "text/xml");
-  });
-  service.Post("/servicio", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(
-        "<SOAP-ENV:Envelope xmlns:SOAP-ENV='http://schemas.xmlsoap.org/soap/envelope/' "
-        "xmlns:xsd='http://www.w3.org/2001/XMLSchema'><SOAP-ENV:Body>"
-        "<ns1:consultaPrescripcionesNoDispensadasPorTisResponse xmlns:ns1='urn:Prescripciones'>"
-        "<return><codigoError>0</codigoError><mensajeError></mensajeError><prescripciones>"
-        "<item><idPrescripcion href='#ID_1'/><codProducto href='#ID_2'/></item>"
-        "</prescripciones></return></ns1:consultaPrescripcionesNoDispensadasPorTisResponse>"
-        "<xsd:string id='ID_1'>RX7</xsd:string></SOAP-ENV:Body></SOAP-ENV:Envelope>",
-        "text/xml; charset=utf-8");
-  });
-  // Bound already: connections wait in the backlog until the loop accepts them.
-  std::thread serving([&] { service.listen_after_bind(); });
-  WriteSettings(Path("Interface.ini"), {{"Configuracion.Servicio", base + "/wsdl"}});
-
-  ns::CInitiator initiator;
-  ns::CArgument argument = Argument("BBBB000001");
-  ns::CPrescripciones list = initiator.RecuperarPrescripciones(argument);
-  service.stop();
-  serving.join();
-  EXPECT_TRUE(list.DatosValidos()) << InitiatorLog();
-  ASSERT_EQ(list.Registros().size(), 1u);
-  EXPECT_EQ(list.Registros()[0].IDPrescripcion(), "RX7");
-  EXPECT_EQ(list.Registros()[0].CodigoProducto(), "");
-  EXPECT_EQ(Numbers(initiator.Errores()), std::vector<int>{5});
-  EXPECT_EQ(initiator.Errores()[0].Source(), "Initiator");
 }
 
 TEST_F(Retrieval, TheCommandLineHostListsDispensesAndListsAgain) {
