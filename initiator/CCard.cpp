@@ -15,6 +15,7 @@
 #include "common/platform/convert.h"
 #include "common/platform/events.h"
 #include "common/platform/files.h"
+#include "common/platform/profile.h"
 
 namespace PRESCORA_NS {
 
@@ -106,9 +107,11 @@ struct CardSettings {
 };
 
 CardSettings ReadSettings() {
-  const std::string file = platform::files::FindIgnoringCase(
-      AddBackslash(platform::component::LibraryFolder()), "interface.ini");
-  if (!platform::files::IsFile(file)) Raise(errIniNotFound, kSource);
+  // One settings file serves both libraries: "Interface.ini" on disk is this library's
+  // "interface.ini".
+  const std::string file = AddBackslash(platform::component::LibraryFolder()) + "interface.ini";
+  if (!platform::files::IsFile(platform::profile::ResolvedPath(file)))
+    Raise(errIniNotFound, kSource);
   auto read = [&](const char* key) { return GetPrivateProfileStringEx(file, kSection, key); };
   CardSettings settings;
   settings.timeout = convert::ToInt16(read("InsercionTarjetaTimeOut"));

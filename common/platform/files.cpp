@@ -1,6 +1,5 @@
 #include "common/platform/files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -64,29 +63,6 @@ bool WriteAll(int fd, std::string_view data) noexcept {
 bool Exists(const std::string& path) noexcept {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
-}
-
-std::string FindIgnoringCase(const std::string& folder, std::string_view name) noexcept {
-  try {
-    const std::string exact = folder + std::string(name);
-    if (Exists(exact)) return exact;
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    std::string found = exact;
-    if (DIR* dir = opendir(folder.empty() ? "." : folder.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        std::string_view candidate = entry->d_name;
-        if (std::equal(candidate.begin(), candidate.end(), name.begin(), name.end(),
-                       [&](char a, char b) { return lower(a) == lower(b); })) {
-          found = folder + std::string(candidate);
-          break;
-        }
-      }
-      closedir(dir);
-    }
-    return found;
-  } catch (...) {
-    return {};
-  }
 }
 
 bool IsFile(const std::string& path) noexcept {

@@ -23,10 +23,6 @@ bool WriteAll(int fd, std::string_view data) noexcept;
 // Whether a file that is not a folder exists at the path.
 bool IsFile(const std::string& path) noexcept;
 bool IsDirectory(const std::string& path) noexcept;
-// The path of the file `name` in `folder` (which ends with "/"): the exact name when it exists,
-// else the first entry whose name matches without regard to case (ASCII), else the exact name.
-// The settings file is "Interface.ini" to one library and "interface.ini" to the other.
-std::string FindIgnoringCase(const std::string& folder, std::string_view name) noexcept;
 // Whether both paths name one and the same existing file.
 bool SameFile(const std::string& first, const std::string& second) noexcept;
 

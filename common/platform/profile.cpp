@@ -307,6 +307,10 @@ bool Rewrite(const std::string& file, Modify&& modify) {
 
 }  // namespace
 
+std::string ResolvedPath(const std::string& file) {
+  return Resolve(file);
+}
+
 std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                       std::string_view defaultValue, std::size_t bufferChars) {
   std::size_t room = bufferChars == 0 ? 0 : bufferChars - 1;

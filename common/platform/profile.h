@@ -27,6 +27,10 @@ namespace PRESCORA_NS::platform::profile {
 std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                       std::string_view defaultValue = "", std::size_t bufferChars = 255);
 
+// The path the file is read from: the exact name when it exists, else a name in the same folder
+// that differs only in letter case, a symbolic link followed to its target.
+std::string ResolvedPath(const std::string& file);
+
 // False when the file could not be written (missing folder, no permission); never throws.
 bool WriteString(const std::string& file, std::string_view section, std::string_view key,
                  std::string_view value);

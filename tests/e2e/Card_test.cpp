@@ -57,3 +57,30 @@ TEST(CardRoad, PrescoraTarjetaReadsTheCardThroughTheSharedLibrary) {
 }
 
 }  // namespace
+
+namespace e2e {
+namespace {
+
+class CardRetrieval : public Installation {};
+
+TEST_F(CardRetrieval, PrescoraRecuperarReadsTheCardThenRetrievesThatPatient) {
+  CardStore store;
+  ASSERT_TRUE(store.ok()) << store.log();
+  ASSERT_TRUE(store.AddCard("/C=ES/serialNumber=TIS BBBB000001/CN=PACIENTE UNO")) << store.log();
+  for (const char* binary : {"libInitiator.so", "prescora-recuperar"})
+    fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + binary, Path(binary));
+  StartSimulator({}, {{"Tarjeta.BaseDatosCertificados", store.database()}});
+
+  const Outcome outcome = RunProgram(
+      Path("prescora-recuperar"),
+      {"--tarjeta", "--usuario", "FARM01", "--clave", "clave01", "--formato", "tabulado"});
+  EXPECT_EQ(outcome.status, 0) << outcome.out;
+  EXPECT_NE(outcome.out.find("tis\tBBBB000001\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("prescripciones\t2\nprescripcion\tRX0000000001\t"), std::string::npos)
+      << outcome.out;
+  // The patient comes from the card or from --tis, never both.
+  EXPECT_EQ(RunProgram(Path("prescora-recuperar"), {"--tarjeta", "--tis", "BBBB000001"}).status, 2);
+}
+
+}  // namespace
+}  // namespace e2e
