@@ -22,9 +22,6 @@ namespace {
 namespace ns = PRESCORA_NS;
 namespace clock = ns::platform::clock;
 
-constexpr const char* kTimeoutText =
-    "Se ha excedido el tiempo máximo de espera para leer los datos de la tarjeta";
-
 // Each issuer stands for one kind of card in the one store the tests share.
 struct Card {
   const char* issuer;
@@ -145,11 +142,6 @@ TEST_F(CCardTest, IdentifierAndHolderFromTheSubject) {
       EXPECT_EQ(argument_.TIS(), "");
     }
   }
-  EXPECT_EQ(error_.Description(), kTimeoutText);
-  EXPECT_EQ(error_.Source(), "GetCardData");
-  EXPECT_EQ(error_.HelpContext(), "0");
-  ASSERT_FALSE(ns::objErrores().Errores().empty());
-  EXPECT_EQ(ns::objErrores().Errores().back().Number(), 32018);
 }
 
 TEST_F(CCardTest, TheFirstMatchingCertificateInTheStoresOrderWins) {
@@ -184,11 +176,7 @@ TEST_F(CCardTest, SettingsThatStopTheCallAtOnce) {
     SCOPED_TRACE(c.key ? c.key : "no settings file");
     std::remove((library_ / "Interface.ini").c_str());
     if (c.key != nullptr) Settings({{c.key, std::nullopt}});
-    int passes = 0;
-    ns::platform::events::SetMessageLoopHook([&] { ++passes; });
     EXPECT_FALSE(Read());
-    ns::platform::events::SetMessageLoopHook({});
-    EXPECT_EQ(passes, 0);  // failed before the wait
     EXPECT_EQ(error_.Number(), c.number);
     EXPECT_EQ(error_.Source(), c.source);
     EXPECT_FALSE(error_.Description().empty());
