@@ -62,6 +62,15 @@ std::string GetPrivateProfileStringEx(const std::string& strFile, std::string_vi
   return value;
 }
 
+int32_t TamanioMaximoRespuesta(const std::string& strFile) noexcept {
+  try {
+    return platform::convert::RoundToInt32(platform::convert::LeadingNumber(
+        GetPrivateProfileStringEx(strFile, "Configuracion", "TamanioMaximoRespuesta")));
+  } catch (...) {
+    return 0;
+  }
+}
+
 std::string AddBackslash(std::string_view strPath) noexcept {
   try {
     std::string path(strPath);

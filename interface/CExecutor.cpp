@@ -160,6 +160,7 @@ bool CExecutor::ConectarServicio() noexcept {
         }
         if (convert::IsNumeric(timeOut))
           soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
+        soapClient_->ConnectorProperty("MaxResponseSize", TamanioMaximoRespuesta(archivoIni_));
 
         conectado_ = true;
         if (events_ != nullptr) events_->AlConectar();

@@ -57,7 +57,9 @@ class Client {
   void ClientProperty(std::string_view name, const PropertyValue& value);
   // UseProxy, ProxyServer, ProxyPort (default 8080), ProxyUser, ProxyPassword, Timeout
   // (milliseconds, default 30000; 0 or less keeps the default), SSLCAFile (authorities trusted
-  // besides the system's), EndPointURL (replaces the address of the description). Names are
+  // besides the system's), EndPointURL (replaces the address of the description),
+  // MaxResponseSize (the most bytes of a description or an answer, once decompressed, that are
+  // taken; default 16 MiB, 0 or less keeps the default: a larger one fails the call). Names are
   // matched without regard to case. Properties set before mssoapinit also serve its download.
   void ConnectorProperty(std::string_view name, const PropertyValue& value);
   // Calls an operation (name matched without regard to case) with one argument whose children are
