@@ -1,5 +1,6 @@
 #include "common/platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -80,6 +81,32 @@ bool SameFile(const std::string& first, const std::string& second) noexcept {
   struct stat b {};
   return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string FindIgnoringCase(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
+  const auto slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  const std::string_view name = slash == std::string::npos
+                                    ? std::string_view(path)
+                                    : std::string_view(path).substr(slash + 1);
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  std::string found;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string_view candidate = entry->d_name;
+      if (candidate.size() == name.size() &&
+          std::equal(candidate.begin(), candidate.end(), name.begin(),
+                     [&](char a, char b) { return lower(a) == lower(b); })) {
+        found = path.substr(0, slash + 1) + entry->d_name;
+        break;
+      }
+    }
+    ::closedir(dir);
+  }
+  return found.empty() ? path : found;
 }
 
 void MakeDirectory(const std::string& path) {

@@ -26,6 +26,12 @@ bool IsDirectory(const std::string& path) noexcept;
 // Whether both paths name one and the same existing file.
 bool SameFile(const std::string& first, const std::string& second) noexcept;
 
+// The library folder's own files (settings, default response) are found whatever the letter case
+// of their names, as on the platform the system comes from: the path itself when something exists
+// there, else the first entry of the same folder whose name differs only in letter case (ASCII),
+// else the path unchanged.
+std::string FindIgnoringCase(const std::string& path);
+
 // Creates one folder (its parent must exist).
 void MakeDirectory(const std::string& path);
 

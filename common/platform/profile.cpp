@@ -217,22 +217,8 @@ std::string Resolve(const std::string& file) {
     }
     return file;
   }
-  auto slash = file.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
-  if (folder.empty()) folder = "/";
-  std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-  std::string found;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      if (SameName(entry->d_name, name)) {
-        found = slash == std::string::npos ? std::string(entry->d_name)
-                                           : file.substr(0, slash + 1) + entry->d_name;
-        break;
-      }
-    }
-    closedir(dir);
-  }
-  return found.empty() ? file : Resolve(found);
+  std::string found = files::FindIgnoringCase(file);
+  return found == file ? file : Resolve(found);
 }
 
 // Holds the exclusive cross-process lock of the files of one folder while alive. The lock is
