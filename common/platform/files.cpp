@@ -130,7 +130,8 @@ void Copy(const std::string& source, const std::string& destination) {
   static std::atomic<unsigned> copies{0};
   std::string temp =
       destination + ".~" + std::to_string(::getpid()) + "-" + std::to_string(copies.fetch_add(1));
-  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  // The copy is no more readable than its source: a spool file is its owner's alone.
+  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777));
   if (out.get() < 0) RaiseFromErrno(errno);
 
   char buffer[65536];

@@ -36,7 +36,8 @@ std::string FindIgnoringCase(const std::string& path);
 void MakeDirectory(const std::string& path);
 
 // Copies a file, replacing the destination. The copy is written beside the destination and
-// renamed into place, so the destination is either the old file or the whole new one.
+// renamed into place, so the destination is either the old file or the whole new one; it has
+// the source's permissions (less the umask).
 void Copy(const std::string& source, const std::string& destination);
 
 // Deletes a file.
