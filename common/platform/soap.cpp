@@ -688,15 +688,22 @@ std::optional<xml::NodeList> Client::Call(std::string_view operation,
   const std::string target = RedactUrl(url);
 
   HttpAnswer answer = d.Transfer(url, &request, op.soapAction);
-  const bool httpError = answer.status < 200 || answer.status > 299;
-  const std::string status = "HTTP " + std::to_string(answer.status);
-  if (Trim(answer.body).empty()) {
+  return ReadAnswer(answer.status, answer.body, answer.charset, target, d.detail);
+}
+
+std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view bytes,
+                                        const std::string& charset, const std::string& target,
+                                        std::string& detail) {
+  detail.clear();
+  const bool httpError = httpStatus < 200 || httpStatus > 299;
+  const std::string status = "HTTP " + std::to_string(httpStatus);
+  if (Trim(bytes).empty()) {
     if (httpError) Fail(errSoapHttpStatus, "El servidor " + target + " respondió " + status);
     return std::nullopt;
   }
 
   xml::Document doc;
-  if (!doc.LoadBytes(answer.body, answer.charset)) {
+  if (!doc.LoadBytes(bytes, charset)) {
     if (httpError)
       Fail(errSoapHttpStatus,
            "El servidor " + target + " respondió " + status + " sin mensaje SOAP");
@@ -713,7 +720,7 @@ std::optional<xml::NodeList> Client::Call(std::string_view operation,
 
   xmlNodePtr response = FirstElement(body);
   if (Is(response, nullptr, "Fault")) {
-    d.detail = Content(Child(response, nullptr, "detail"));
+    detail = Content(Child(response, nullptr, "detail"));
     std::string text = Trim(Content(Child(response, nullptr, "faultstring")));
     if (text.empty())
       text = "El servicio respondió un fallo SOAP " +

@@ -75,4 +75,12 @@ class Client {
   std::unique_ptr<Impl> impl_;
 };
 
+// The reading half of Call: the answer of an operation from the HTTP status and the body received
+// (`charset` that of the Content-Type header, "" when none; `target` names the server in error
+// texts). The child nodes of the return part, nothing for an empty body of a success status;
+// raises what Call raises for faults and bad answers. `detail` receives a fault's detail text.
+std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view body,
+                                        const std::string& charset, const std::string& target,
+                                        std::string& detail);
+
 }  // namespace PRESCORA_NS::platform::soap
