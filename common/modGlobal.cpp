@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "common/platform/convert.h"
 #include "common/platform/profile.h"
 
 namespace PRESCORA_NS {
