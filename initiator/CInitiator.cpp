@@ -94,9 +94,10 @@ bool CInitiator::ConectarServicio() noexcept {
 
     if (soapClient_ == nullptr) platform::RaiseRuntime(platform::errObjectNotSet);
     // Set before the service description is read, so that its download is bounded by the same
-    // time-out as the call: the pharmacist waits at the counter for either.
+    // time-out and size as the call: the pharmacist waits at the counter for either.
     if (convert::IsNumeric(timeOut))
       soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
+    soapClient_->ConnectorProperty("MaxResponseSize", TamanioMaximoRespuesta(archivoIni_));
     if (utilizarProxy) {
       soapClient_->mssoapinit(servicio);
       soapClient_->ConnectorProperty("UseProxy", usarProxy);
