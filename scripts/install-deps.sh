@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy python3-zeep openssl ca-certificates
   libnss3-dev libnss3-tools softhsm2 opensc
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

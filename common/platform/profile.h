@@ -7,9 +7,11 @@
 //
 // Writing: creates the file (never its folder), the section and the key when missing, replaces
 // the value of an existing key and keeps every other line, comment and their order. Each write
-// holds an exclusive flock on "<file>.lock" and replaces the file atomically (a temporary file in
-// the same folder, then rename), so readers never see half a file and concurrent writers of one
-// file lose nothing.
+// holds an exclusive flock on the file's folder and replaces the file atomically (a temporary
+// file in the same folder, then rename), so readers never see half a file and concurrent writers
+// of one file lose nothing. A file that may be written in a folder that allows no new file (a
+// common install: the folder is the administrator's, the settings file the pharmacy user's) is
+// written in place instead, under the same lock. A failed write leaves errno telling why.
 #pragma once
 
 #include <cstddef>
