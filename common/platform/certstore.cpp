@@ -277,7 +277,7 @@ std::vector<Certificate> Look(const Location& location) {
 
   std::vector<Certificate> certificates;
   // Token by token in the slot list's order, each token's certificates in the order it gives
-  // them: a stable order, where NSS's own list of every certificate comes out of a hash table.
+  // them; NSS's own list of every certificate comes out of a hash table in no order at all.
   std::unique_ptr<PK11SlotList, SlotListCloser> slots(
       PK11_GetAllTokens(CKM_INVALID_MECHANISM, PR_FALSE, PR_FALSE, nullptr));
   if (slots == nullptr) return certificates;
