@@ -3,12 +3,13 @@
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/clock.h"
-#include "common/platform/profile.h"
+#include "common/platform/profiletail.h"
 #include "interface/CFileAdmin.h"
 
 namespace PRESCORA_NS {
 
-namespace profile = platform::profile;
+// The audit file grows for years: writes and reads cost what its last sections cost.
+namespace profile = platform::profiletail;
 
 namespace {
 
@@ -18,6 +19,15 @@ constexpr const char* kMensajeEnviado = "MENSAJE_ENVIADO";
 constexpr const char* kMensajeRecibido = "MENSAJE_RECIBIDO";
 constexpr const char* kRespuestaGenerada = "RESPUESTA_GENERADA";
 constexpr const char* kTextoRespuesta = "TEXTO_RESPUESTA";
+
+// An audit key, traced as every settings-file read is.
+std::string ReadAuditKey(const std::string& file, const std::string& section, const char* key) {
+  static constexpr const char* kReadProcedure = "modGlobal.GetPrivateProfileStringEx";
+  objTrace().WriteTrace(nullptr, true, kReadProcedure, "");
+  std::string value = profile::GetString(file, section, key, "", 255);
+  objTrace().WriteTrace(nullptr, false, kReadProcedure, value);
+  return value;
+}
 
 }  // namespace
 
@@ -120,8 +130,7 @@ bool CAuditor::StoreInDelayed(const std::string& strIdPrescripcion) noexcept {
   bool result = false;
   Trap(kProcedure, [&] {
     if (strIdPrescripcion.empty()) Raise(errPrescriptionIdMissing, kProcedure);
-    result =
-        !GetPrivateProfileStringEx(OutputFileName(), strIdPrescripcion, kRespuestaGenerada).empty();
+    result = !ReadAuditKey(OutputFileName(), strIdPrescripcion, kRespuestaGenerada).empty();
   });
   trace.set_Value(result);
   return result;
