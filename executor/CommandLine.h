@@ -19,6 +19,12 @@ inline std::optional<std::string> RequestIdentifier(std::string_view arguments) 
   return std::string(value.substr(0, value.find('=')));
 }
 
+// "Espera" as the first piece: the program was started ahead of need by the front object and
+// gets its argument string later, as one line on descriptor 3.
+inline bool WaitsForArguments(std::string_view arguments) {
+  return arguments.substr(0, arguments.find(' ')) == "Espera";
+}
+
 // The argument string as the program received it: argv[1..] joined by single spaces.
 inline std::string ArgumentString(int argc, char** argv) {
   std::string joined;
