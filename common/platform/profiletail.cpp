@@ -526,10 +526,11 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
   // A folder that allows no new file still lets the file be written, without the journal.
   if (!journal.ok() && errno != EACCES && errno != EPERM && errno != EROFS) return false;
   if (journal.ok()) {
-    // Bytes of earlier sections are only at stake when some are replaced: then the journal
-    // must reach the disk before they do.
+    // Earlier marks are at stake when the write replaces more than the end of the one line it
+    // changes: then the journal must reach the disk before the new bytes do.
+    const bool others = old.size() > 1 && old.find('\n') < old.size() - 1;
     if (!WriteAt(journal.get(), MakeJournal(offset, old, newSize, written), 0) ||
-        (!old.empty() && fdatasync(journal.get()) != 0)) {
+        (others && fdatasync(journal.get()) != 0)) {
       unlink(path.c_str());
       return false;
     }
@@ -572,7 +573,12 @@ bool Write(const std::string& file, std::string_view section,
       written = eol;  // the file's last line had no end of its own
     written += SetInSection({}, section, values, eol);
   }
-  if (!Replace(file, data.get(), offset, old, written)) return false;
+  // What both share at their start stays where it is.
+  std::size_t same = 0;
+  while (same < old.size() && same < written.size() && old[same] == written[same]) ++same;
+  if (!Replace(file, data.get(), offset + static_cast<off_t>(same),
+               std::string_view(old).substr(same), std::string_view(written).substr(same)))
+    return false;
   if (!at) index.Add(NameHash(section));
   if (fstat(data.get(), &st) == 0) index.Stamp(st);
   return true;
