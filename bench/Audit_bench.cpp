@@ -1,12 +1,15 @@
 // What a long audit trail costs: the same work with an empty audit file beside one of 100,000
 // sections (about a year of a busy pharmacy with ArchivoDiario=0), in one run.
 //
-//   build/bench/audit_bench [--secciones N] [--dispensaciones N] [--lecturas N]
+//   build/bench/audit_bench [--secciones N] [--dispensaciones N] [--lecturas N] [--rondas N]
+//                           [--pausa MS]
 //
-// Each case runs in a child process of its own, so that its peak memory is its own: dispensings
+// Each case runs in child processes of its own, so that its peak memory is its own: dispensings
 // through the front object against a simulator answering at once (the real libInterface.so and
-// executor.exe in a temporary library folder), then every action of the auditor and its reads
-// (a recent section, an absent one, the oldest one) on the same file.
+// executor.exe in a temporary library folder), a pause between them as at a pharmacy's counter
+// (not counted), then every action of the auditor and its reads (a recent section, an absent
+// one, the oldest one) on the same file. The two cases take turns in rounds, so that a machine
+// busy with other work weighs on both alike.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -43,11 +46,15 @@ using Clock = std::chrono::steady_clock;
 int sections = 100000;
 int dispensings = 30;
 int reads = 200;
+int rounds = 4;
+int pauseMs = 100;
 
 struct Figures {
   double median = 0;
   double p95 = 0;
 };
+
+using Samples = std::map<std::string, std::vector<double>>;
 
 Figures Summarize(std::vector<double> ms) {
   Figures f;
@@ -79,16 +86,19 @@ void WriteLongTrail(const std::string& file, int count) {
   }
 }
 
-// One case, in the child: the figures go back as "name median p95" lines.
-void RunCase(const std::string& folder, const std::string& url, int out) {
+// One round of a case, in the child: every sample goes back as a "name<TAB>ms" line.
+void RunCase(const std::string& folder, const std::string& url, int round, int out) {
   ns::platform::component::SetLibraryFolderForTesting(folder);
   WriteSettings(folder + "/Interface.ini",
                 {{"Configuracion.Servicio", url}, {"Asincrono.PeticionTimeOut", "20"}});
-  std::map<std::string, std::vector<double>> samples;
+  Samples samples;
+  const std::string prefix = std::to_string(round) + "-";
   {
     ns::CInterface front;
-    for (int i = 0; i < dispensings; ++i) {
-      ns::CPeticionDispensacion request = sample_data::Request("BENCH-" + std::to_string(i));
+    for (int i = 0; i < dispensings / rounds; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+      ns::CPeticionDispensacion request =
+          sample_data::Request("BENCH-" + prefix + std::to_string(i));
       auto start = Clock::now();
       ns::CRespuestaPeticion response = front.SolicitudDispensacion(request);
       samples["dispensing"].push_back(Ms(Clock::now() - start));
@@ -98,13 +108,13 @@ void RunCase(const std::string& folder, const std::string& url, int out) {
   }
   ns::CAuditor auditor;
   auto time = [&](const char* name, const std::function<void(int)>& work) {
-    for (int i = 0; i < reads; ++i) {
+    for (int i = 0; i < reads / rounds; ++i) {
       auto start = Clock::now();
       work(i);
       samples[name].push_back(Ms(Clock::now() - start));
     }
   };
-  auto id = [](int i) { return "AUD-" + std::to_string(i); };
+  auto id = [&](int i) { return "AUD-" + prefix + std::to_string(i); };
   time("Save audHeader (new section)", [&](int i) { auditor.Save(id(i), ns::audHeader); });
   time("Save audMarkMsgSended", [&](int i) { auditor.Save(id(i), ns::audMarkMsgSended); });
   time("Save audSetResponse",
@@ -119,26 +129,25 @@ void RunCase(const std::string& folder, const std::string& url, int out) {
 
   std::string report;
   for (const auto& [name, ms] : samples) {
-    Figures f = Summarize(ms);
-    report += name + "\t" + std::to_string(f.median) + "\t" + std::to_string(f.p95) + "\n";
+    for (double value : ms) report += name + "\t" + std::to_string(value) + "\n";
   }
   if (write(out, report.data(), report.size()) < 0) std::perror("write");
 }
 
 struct CaseResult {
-  std::map<std::string, Figures> figures;
-  long peakKb = 0;
+  Samples samples;
+  long peakKb = 0;  // the largest of the rounds
 };
 
-// Runs one case in a child process and collects its figures and peak resident memory.
-bool Measure(const std::string& folder, const std::string& url, CaseResult& result) {
+// Runs one round of a case in a child process and collects its samples and peak memory.
+bool Measure(const std::string& folder, const std::string& url, int round, CaseResult& result) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return false;
   pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
     close(pipe_fds[0]);
-    RunCase(folder, url, pipe_fds[1]);
+    RunCase(folder, url, round, pipe_fds[1]);
     close(pipe_fds[1]);
     _exit(0);
   }
@@ -152,14 +161,13 @@ bool Measure(const std::string& folder, const std::string& url, CaseResult& resu
   int status = 0;
   rusage usage{};
   if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) return false;
-  result.peakKb = usage.ru_maxrss;
+  result.peakKb = std::max(result.peakKb, usage.ru_maxrss);
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     std::string line = text.substr(start, end - start);
-    std::size_t t1 = line.find('\t'), t2 = line.rfind('\t');
-    result.figures[line.substr(0, t1)] = {std::atof(line.substr(t1 + 1, t2 - t1 - 1).c_str()),
-                                          std::atof(line.substr(t2 + 1).c_str())};
+    std::size_t tab = line.find('\t');
+    result.samples[line.substr(0, tab)].push_back(std::atof(line.substr(tab + 1).c_str()));
     start = end + 1;
   }
   return true;
@@ -184,6 +192,8 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--secciones") == 0) sections = value;
     if (std::strcmp(argv[i], "--dispensaciones") == 0) dispensings = value;
     if (std::strcmp(argv[i], "--lecturas") == 0) reads = value;
+    if (std::strcmp(argv[i], "--rondas") == 0) rounds = value;
+    if (std::strcmp(argv[i], "--pausa") == 0) pauseMs = std::atoi(argv[i + 1]);
   }
   for (const char* name :
        {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
@@ -202,14 +212,17 @@ int main(int argc, char** argv) {
               static_cast<double>(fs::file_size(full + "/Auditoria/audit.log")) / 1e6);
 
   CaseResult a, b;
-  if (!Measure(empty, simulator.Url(), a) || !Measure(full, simulator.Url(), b)) {
-    std::fprintf(stderr, "a case did not finish\n");
-    return 1;
+  for (int round = 0; round < rounds; ++round) {
+    if (!Measure(empty, simulator.Url(), round, a) || !Measure(full, simulator.Url(), round, b)) {
+      std::fprintf(stderr, "a case did not finish\n");
+      return 1;
+    }
   }
   std::printf("\n%-36s %21s %21s %7s\n", "", "empty audit file", "long audit file", "ratio");
   std::printf("%-36s %10s %10s %10s %10s\n", "", "median ms", "p95 ms", "median ms", "p95 ms");
-  for (const auto& [name, fa] : a.figures) {
-    const Figures& fb = b.figures[name];
+  for (const auto& [name, samples] : a.samples) {
+    Figures fa = Summarize(samples);
+    Figures fb = Summarize(b.samples[name]);
     std::printf("%-36s %10.3f %10.3f %10.3f %10.3f %7.2f\n", name.c_str(), fa.median, fa.p95,
                 fb.median, fb.p95, fa.median > 0 ? fb.median / fa.median : 0.0);
   }
