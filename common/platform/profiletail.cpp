@@ -125,8 +125,8 @@ std::string_view WithoutBom(std::string_view line, off_t at) {
   return line;
 }
 
-// Every section name of the file, first to last.
-bool ForEachSection(int fd, off_t size, const std::function<void(std::string_view)>& visit) {
+// Every section name of the file with the offset of its line, first to last.
+bool ForEachSection(int fd, off_t size, const std::function<void(std::string_view, off_t)>& visit) {
   std::string carry, chunk;
   off_t at = 0;
   off_t lineAt = 0;  // where the line starts: a byte-order mark may open the first one
@@ -142,14 +142,14 @@ bool ForEachSection(int fd, off_t size, const std::function<void(std::string_vie
         carry.append(piece);
         line = carry;
       }
-      if (auto name = SectionOf(WithoutLineEnd(WithoutBom(line, lineAt)))) visit(*name);
+      if (auto name = SectionOf(WithoutLineEnd(WithoutBom(line, lineAt)))) visit(*name, lineAt);
       lineAt += static_cast<off_t>(line.size() + 1);
       carry.clear();
     }
     carry.append(chunk, start, std::string::npos);
   }
   if (!carry.empty()) {
-    if (auto name = SectionOf(WithoutLineEnd(WithoutBom(carry, lineAt)))) visit(*name);
+    if (auto name = SectionOf(WithoutLineEnd(WithoutBom(carry, lineAt)))) visit(*name, lineAt);
   }
   return true;
 }
@@ -170,13 +170,20 @@ const std::string& BootId() {
   return id;
 }
 
-// The section names of one file as an open-addressing table of name hashes, in "<file>.idx".
-// It is valid for the one state of the file recorded in its header (device, inode, size,
-// modification time) in this boot; in any other it is rebuilt from the file. A hash found may
-// be another name's: the caller then looks through the file, so a wrong "present" costs time
-// only, while "absent" is always right.
+// The section names of one file as an open-addressing table of name hashes, each with where its
+// section was last seen, in "<file>.idx". It is valid for the one state of the file recorded in
+// its header (device, inode, size, modification time) in this boot; in any other it is rebuilt
+// from the file. A hash found may be another name's, and a place may be out of date (a write
+// moves the sections after the one it changes): the caller then looks through the file, so
+// either costs time only, while "absent" is always right.
 class Index {
  public:
+  struct Slot {
+    uint32_t hash;
+    uint32_t place;  // offset of the section line, or kUnknown
+  };
+  static constexpr uint32_t kUnknown = UINT32_MAX;
+
   Index(const std::string& file, int data, const struct stat& st) {
     if (st.st_size < kIndexFrom) return;
     fd_ = open((file + ".idx").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -191,29 +198,26 @@ class Index {
   Index(const Index&) = delete;
   Index& operator=(const Index&) = delete;
 
-  bool Usable() const { return usable_; }
-
   // False only when the file surely holds no section of that name; an index that cannot be
-  // used or read knows nothing.
-  bool MayContain(uint32_t hash) {
+  // used or read knows nothing. `place`: where the section was last seen, or kUnknown.
+  bool MayContain(uint32_t hash, uint32_t& place) {
+    place = kUnknown;
     if (!usable_) return true;
     std::optional<uint64_t> slot = Probe(hash);
+    if (slot && found_) place = foundPlace_;
     return !slot || found_;
   }
 
-  // Records a new name; the header follows with Stamp.
-  void Add(uint32_t hash) {
+  // Records where a name's section is, adding the name when it is new; the header follows with
+  // Stamp.
+  void Set(uint32_t hash, off_t place) {
     if (!usable_) return;
     std::optional<uint64_t> slot = Probe(hash);
-    if (!slot) {
+    if (!slot || !WriteSlot(*slot, {hash, PlaceOf(place)})) {
       usable_ = false;
       return;
     }
     if (found_) return;
-    if (!WriteSlot(*slot, hash)) {
-      usable_ = false;
-      return;
-    }
     ++header_.count;
     if (header_.count * 2 > header_.slots) usable_ = Grow();
   }
@@ -237,8 +241,13 @@ class Index {
     int64_t mtimeNsec;
     char boot[40];
   };
-  static constexpr char kMagic[8] = {'P', 'R', 'S', 'I', 'D', 'X', '0', '1'};
+  static constexpr char kMagic[8] = {'P', 'R', 'S', 'I', 'D', 'X', '0', '2'};
   static constexpr off_t kTable = 128;
+
+  static uint32_t PlaceOf(off_t place) {
+    return place >= 0 && place < static_cast<off_t>(kUnknown) ? static_cast<uint32_t>(place)
+                                                              : kUnknown;
+  }
 
   bool Matches(const struct stat& st) const {
     return std::memcmp(header_.magic, kMagic, sizeof kMagic) == 0 && header_.slots >= 16 &&
@@ -266,13 +275,13 @@ class Index {
                    0);
   }
 
-  bool WriteSlot(uint64_t slot, uint32_t hash) {
-    return WriteAt(fd_, std::string_view(reinterpret_cast<const char*>(&hash), sizeof hash),
-                   kTable + static_cast<off_t>(slot * sizeof hash));
+  bool WriteSlot(uint64_t slot, Slot value) {
+    return WriteAt(fd_, std::string_view(reinterpret_cast<const char*>(&value), sizeof value),
+                   kTable + static_cast<off_t>(slot * sizeof(Slot)));
   }
 
-  // The slot holding `hash` (found_) or the empty slot where it would go; reads a few slots at
-  // a time. Nothing when the table cannot be read.
+  // The slot holding `hash` (found_, foundPlace_) or the empty slot where it would go; reads a
+  // few slots at a time. Nothing when the table cannot be read.
   std::optional<uint64_t> Probe(uint32_t hash) {
     found_ = false;
     if (!usable_) return std::nullopt;
@@ -281,34 +290,40 @@ class Index {
     std::string block;
     for (uint64_t seen = 0; seen < header_.slots;) {
       uint64_t run = std::min<uint64_t>(16, header_.slots - slot);
-      if (!ReadAt(fd_, block, kTable + static_cast<off_t>(slot * 4), run * 4)) return std::nullopt;
+      if (!ReadAt(fd_, block, kTable + static_cast<off_t>(slot * sizeof(Slot)), run * sizeof(Slot)))
+        return std::nullopt;
       for (uint64_t i = 0; i < run; ++i, ++seen) {
-        uint32_t value;
-        std::memcpy(&value, block.data() + i * 4, 4);
-        if (value == hash) {
+        Slot value;
+        std::memcpy(&value, block.data() + i * sizeof(Slot), sizeof(Slot));
+        if (value.hash == hash) {
           found_ = true;
+          foundPlace_ = value.place;
           return slot + i;
         }
-        if (value == 0) return slot + i;
+        if (value.hash == 0) return slot + i;
       }
       slot = (slot + run) & mask;
     }
     return std::nullopt;
   }
 
-  bool WriteTable(const std::vector<uint32_t>& hashes, uint64_t slots) {
-    std::vector<uint32_t> table(slots, 0);
-    for (uint32_t hash : hashes) {
-      uint64_t slot = hash & (slots - 1);
-      while (table[slot] != 0 && table[slot] != hash) slot = (slot + 1) & (slots - 1);
-      table[slot] = hash;
+  // A later entry of one hash wins: the place of the last section of a name.
+  bool WriteTable(const std::vector<Slot>& entries, uint64_t slots) {
+    std::vector<Slot> table(slots, Slot{0, 0});
+    for (const Slot& entry : entries) {
+      uint64_t slot = entry.hash & (slots - 1);
+      while (table[slot].hash != 0 && table[slot].hash != entry.hash)
+        slot = (slot + 1) & (slots - 1);
+      table[slot] = entry;
     }
     header_.slots = slots;
     header_.count = 0;
-    for (uint32_t value : table) header_.count += value != 0;
-    return ftruncate(fd_, kTable + static_cast<off_t>(slots * 4)) == 0 &&
-           WriteAt(fd_, std::string_view(reinterpret_cast<const char*>(table.data()), slots * 4),
-                   kTable);
+    for (const Slot& value : table) header_.count += value.hash != 0;
+    return ftruncate(fd_, kTable + static_cast<off_t>(slots * sizeof(Slot))) == 0 &&
+           WriteAt(
+               fd_,
+               std::string_view(reinterpret_cast<const char*>(table.data()), slots * sizeof(Slot)),
+               kTable);
   }
 
   static uint64_t SlotsFor(uint64_t count) {
@@ -318,30 +333,32 @@ class Index {
   }
 
   bool Rebuild(int data, const struct stat& st) {
-    std::vector<uint32_t> hashes;
-    if (!ForEachSection(data, st.st_size,
-                        [&](std::string_view name) { hashes.push_back(NameHash(name)); }))
+    std::vector<Slot> entries;
+    if (!ForEachSection(data, st.st_size, [&](std::string_view name, off_t place) {
+          entries.push_back({NameHash(name), PlaceOf(place)});
+        }))
       return false;
-    if (!WriteTable(hashes, SlotsFor(hashes.size()))) return false;
+    if (!WriteTable(entries, SlotsFor(entries.size()))) return false;
     SetStamp(st);
     return WriteHeader();
   }
 
   bool Grow() {
     std::string raw;
-    if (!ReadAt(fd_, raw, kTable, header_.slots * 4)) return false;
-    std::vector<uint32_t> hashes;
+    if (!ReadAt(fd_, raw, kTable, header_.slots * sizeof(Slot))) return false;
+    std::vector<Slot> entries;
     for (uint64_t i = 0; i < header_.slots; ++i) {
-      uint32_t value;
-      std::memcpy(&value, raw.data() + i * 4, 4);
-      if (value != 0) hashes.push_back(value);
+      Slot value;
+      std::memcpy(&value, raw.data() + i * sizeof(Slot), sizeof(Slot));
+      if (value.hash != 0) entries.push_back(value);
     }
-    return WriteTable(hashes, header_.slots * 2);
+    return WriteTable(entries, header_.slots * 2);
   }
 
   int fd_ = -1;
   bool usable_ = false;
   bool found_ = false;
+  uint32_t foundPlace_ = kUnknown;
   Header header_{};
 };
 
@@ -386,10 +403,55 @@ std::optional<Located> FindFromEnd(int fd, off_t size, std::string_view section)
   return std::nullopt;
 }
 
-// The section's place, asking the index first whether the file holds it at all.
+// The section whose line starts at `place`, if it is that one, with where it ends.
+std::optional<Located> FindAt(int fd, off_t size, std::string_view section, off_t place) {
+  if (place >= size) return std::nullopt;
+  if (place > 0) {
+    std::string before;
+    if (!ReadAt(fd, before, place - 1, 1) || before != "\n") return std::nullopt;
+  }
+  std::string chunk;
+  bool first = true;
+  for (off_t at = place; at < size;) {
+    std::size_t length = static_cast<std::size_t>(std::min<off_t>(kChunk, size - at));
+    if (!ReadAt(fd, chunk, at, length)) return std::nullopt;
+    std::size_t start = 0;
+    for (std::size_t end; (end = chunk.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string_view line(chunk.data() + start, end - start);
+      auto name = SectionOf(WithoutLineEnd(WithoutBom(line, at + static_cast<off_t>(start))));
+      if (first) {
+        if (!name || !SameName(*name, section)) return std::nullopt;
+        first = false;
+      } else if (name) {
+        return Located{place, at + static_cast<off_t>(start)};
+      }
+    }
+    if (at + static_cast<off_t>(length) == size && start < chunk.size()) {
+      // The last line, without a line end of its own; the look from the end knows that case.
+      if (first) return std::nullopt;
+      std::string_view line(chunk.data() + start, chunk.size() - start);
+      if (SectionOf(WithoutLineEnd(line))) return Located{place, at + static_cast<off_t>(start)};
+      return Located{place, size};
+    }
+    if (start == 0) return std::nullopt;  // a line longer than a chunk: looked for from the end
+    at += static_cast<off_t>(start);
+  }
+  return Located{place, size};
+}
+
+// The section's place: the index tells whether the file holds it at all and where it was last
+// seen; otherwise, or when it has moved, a look from the end finds it (and the index learns).
 std::optional<Located> Find(int fd, off_t size, std::string_view section, Index* index) {
-  if (index != nullptr && !index->MayContain(NameHash(section))) return std::nullopt;
-  return FindFromEnd(fd, size, section);
+  if (index == nullptr) return FindFromEnd(fd, size, section);
+  const uint32_t hash = NameHash(section);
+  uint32_t place = Index::kUnknown;
+  if (!index->MayContain(hash, place)) return std::nullopt;
+  if (place != Index::kUnknown) {
+    if (auto at = FindAt(fd, size, section, static_cast<off_t>(place))) return at;
+  }
+  std::optional<Located> at = FindFromEnd(fd, size, section);
+  if (at) index->Set(hash, at->start);
+  return at;
 }
 
 std::vector<std::string> Lines(std::string_view text) {
@@ -559,6 +621,7 @@ bool Write(const std::string& file, std::string_view section,
   const char* eol = UsesCrlf(data.get(), st.st_size) ? "\r\n" : "\n";
 
   off_t offset = st.st_size;
+  off_t newPlace = -1;  // where a new section's line goes
   std::string old, written;
   if (at) {
     offset = at->start;
@@ -571,6 +634,7 @@ bool Write(const std::string& file, std::string_view section,
     std::string last;
     if (st.st_size > 0 && ReadAt(data.get(), last, st.st_size - 1, 1) && last != "\n")
       written = eol;  // the file's last line had no end of its own
+    newPlace = st.st_size + static_cast<off_t>(written.size());
     written += SetInSection({}, section, values, eol);
   }
   // What both share at their start stays where it is.
@@ -579,7 +643,8 @@ bool Write(const std::string& file, std::string_view section,
   if (!Replace(file, data.get(), offset + static_cast<off_t>(same),
                std::string_view(old).substr(same), std::string_view(written).substr(same)))
     return false;
-  if (!at) index.Add(NameHash(section));
+  // A new section's place is known now; one that moved was learnt by Find.
+  if (!at) index.Set(NameHash(section), newPlace);
   if (fstat(data.get(), &st) == 0) index.Stamp(st);
   return true;
 }

@@ -4,9 +4,10 @@
 // The file is the same INI text `profile` reads and writes, with the same rules for names,
 // values and new keys, readable by any INI reader. What differs is the cost: a write rewrites
 // only the file from the section it changes to the end, and a read looks for its section from
-// the end, so neither grows with the file. Whether a section exists at all is answered by an
-// index of section names ("<file>.idx", kept for files past a few hundred kilobytes and rebuilt
-// from the file whenever it does not match it), so a new section costs no scan either.
+// the end, so neither grows with the file. Whether a section exists at all, and where it was
+// last seen, is answered by an index of section names ("<file>.idx", kept for files past a few
+// hundred kilobytes, rebuilt from the file whenever it does not match it), so neither a new
+// section nor an old one costs a scan.
 //
 // Writes and reads hold an exclusive flock on the file's folder, as `profile` does, so
 // concurrent writers lose nothing. A write that changes more than a few bytes in place first
