@@ -7,7 +7,6 @@
 // without a line ends it quietly.
 #include <unistd.h>
 
-#include <cerrno>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -20,31 +19,12 @@
 
 using namespace PRESCORA_NS::platform;
 
-namespace {
-
-constexpr int kArgumentsChannel = 3;
-
-std::optional<std::string> ReadArgumentLine() {
-  std::string line;
-  char c;
-  while (line.size() < 4096) {
-    ssize_t n = read(kArgumentsChannel, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;
-    if (c == '\n') return line;
-    line += c;
-  }
-  return line;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   std::string arguments = executor::ArgumentString(argc, argv);
   if (executor::WaitsForArguments(arguments)) {
     component::Preload("Interface");
-    std::optional<std::string> line = ReadArgumentLine();
-    close(kArgumentsChannel);
+    std::optional<std::string> line = executor::ReadArgumentLine();
+    close(executor::kArgumentsChannel);
     if (!line) return 2;
     arguments = *line;
   }

@@ -37,10 +37,17 @@ CAuditor::CAuditor() noexcept {
   Trap(kProcedure, [&] {
     CFileAdmin admin;
     fixedFile_ = admin.GetAuditorPath() + "audit.log";
-    // An auditor that lives past midnight keeps the file of the day it was created.
-    dailyFile_ =
-        admin.GetAuditorPath() + platform::clock::Format(platform::clock::Now(), "yyMMdd") + ".log";
+    folder_ = admin.GetAuditorPath();
   });
+}
+
+std::string CAuditor::OutputFileName() const noexcept {
+  try {
+    if (!diaryStore_) return fixedFile_;
+    return folder_ + platform::clock::Format(platform::clock::Now(), "yyMMdd") + ".log";
+  } catch (...) {
+    return {};
+  }
 }
 
 CAuditor::~CAuditor() {
@@ -86,7 +93,7 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
       return;
     }
     if (strIdPrescripcion.empty()) Raise(errPrescriptionIdMissing, kProcedure);
-    const std::string& file = OutputFileName();
+    const std::string file = OutputFileName();
     const std::string& section = strIdPrescripcion;
     // A write the file system refuses is not a failure of the audit: the dispensing goes on.
     switch (intAction) {
@@ -122,6 +129,14 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
     result = true;
   });
   return result;
+}
+
+std::string CAuditor::RecordedResponse(const std::string& strIdPrescripcion) const noexcept {
+  try {
+    return ReadAuditKey(OutputFileName(), strIdPrescripcion, kRespuestaGenerada);
+  } catch (...) {
+    return {};
+  }
 }
 
 bool CAuditor::StoreInDelayed(const std::string& strIdPrescripcion) noexcept {
