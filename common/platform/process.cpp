@@ -25,8 +25,18 @@ namespace {
 constexpr const char* kShell = "/bin/sh";
 constexpr const char* kScript = "\"$0\" \"$@\" &";
 
-// Starts the program; `channel`, when not negative, becomes its descriptor 3.
-bool Spawn(const std::string& program, const std::vector<std::string>& arguments, int channel) {
+// Waits for the intermediate shell, which ends as soon as it has started the program.
+bool Reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Starts the program; `channel`, when not negative, becomes its descriptor 3. The intermediate
+// shell's process id, or -1 when the start failed.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, int channel) {
   std::vector<std::string> argv_storage;
   argv_storage.reserve(arguments.size() + 4);
   argv_storage.emplace_back("sh");
@@ -68,18 +78,14 @@ bool Spawn(const std::string& program, const std::vector<std::string>& arguments
   int rc = posix_spawn(&pid, kShell, &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (rc != 0) return false;
-
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return rc == 0 ? pid : -1;
 }
 
 }  // namespace
 
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
-  return Spawn(program, arguments, -1);
+  pid_t shell = Spawn(program, arguments, -1);
+  return shell > 0 && Reap(shell);
 }
 
 WaitingProgram::~WaitingProgram() {
@@ -89,6 +95,8 @@ WaitingProgram::~WaitingProgram() {
 void WaitingProgram::Drop() noexcept {
   if (channel_ >= 0) close(channel_);
   channel_ = -1;
+  if (shell_ > 0) Reap(shell_);
+  shell_ = -1;
 }
 
 bool WaitingProgram::Start(const std::string& program,
@@ -101,9 +109,10 @@ bool WaitingProgram::Start(const std::string& program,
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
     int theirs = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
     close(ends[1]);
-    bool started = theirs >= 0 && Spawn(program, arguments, theirs);
+    // The shell is reaped later (Drop): the caller does not wait for it now.
+    shell_ = theirs >= 0 ? Spawn(program, arguments, theirs) : -1;
     if (theirs >= 0) close(theirs);
-    if (!started) {
+    if (shell_ <= 0) {
       close(ends[0]);
       return false;
     }

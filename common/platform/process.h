@@ -17,6 +17,8 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
 // A program started ahead of need, detached as StartDetached starts it, that gets ready and then
 // waits for one line on its descriptor 3 (a socket). Release sends the line; a program dropped
 // without it (Drop, destruction, the host ending) reads the end of the input and should end.
+// Start does not wait for the short-lived intermediate process: it is reaped by the next Release
+// or Drop (it has long ended by then), so the host holds at most that one until then.
 class WaitingProgram {
  public:
   WaitingProgram() = default;
@@ -34,6 +36,7 @@ class WaitingProgram {
 
  private:
   int channel_ = -1;
+  int shell_ = -1;  // the intermediate process, not yet reaped
 };
 
 }  // namespace PRESCORA_NS::platform::process
