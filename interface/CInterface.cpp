@@ -71,6 +71,24 @@ void SetAsideEarlierAnswer(CFileAdmin& admin, const CEnCurso& enCurso) {
   }
 }
 
+// Records, inside a step, which response the application gets. Without the answer the dispensing
+// is closed, so that nothing of it goes out afterwards; when no executor can come any more (none
+// was started, or it has come and gone) the state is simply removed.
+void Close(CEnCurso& enCurso, bool found) {
+  if (found) {
+    enCurso.set_Estado(CEnCurso::kEntregada);
+    return;
+  }
+  const std::string estado = enCurso.Estado();
+  if (estado == CEnCurso::kPreparada ||
+      ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
+       !enCurso.EjecutorOcupado())) {
+    enCurso.BorrarEstado();
+    return;
+  }
+  enCurso.set_Estado(CEnCurso::kCerrada);
+}
+
 }  // namespace
 
 CInterface::CInterface() noexcept {
@@ -204,7 +222,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
       // send it nor leave its answer in Recibidos.
       CEnCurso::Paso paso(*enCurso);
       if (!found) found = admin.ExistResponseFile(id, fldReceived);
-      enCurso->set_Estado(found ? CEnCurso::kEntregada : CEnCurso::kCerrada);
+      Close(*enCurso, found);
       closed = true;
     }
 
@@ -255,7 +273,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     if (owned && !closed) {
       try {
         CEnCurso::Paso paso(*enCurso);
-        if (enCurso->Estado() != CEnCurso::kEntregada) enCurso->set_Estado(CEnCurso::kCerrada);
+        if (enCurso->Estado() != CEnCurso::kEntregada) Close(*enCurso, false);
       } catch (...) {
       }
     }
