@@ -2,7 +2,10 @@
 // the front object against a simulator that answers at once, beside direct calls of the SOAP
 // client to the same simulator, and the processor time of the host while it waits.
 //
-//   build/bench/dispensing_bench [--iteraciones N] [benchmark options]
+//   build/bench/dispensing_bench [--iteraciones N] [--pausa MS] [benchmark options]
+//
+// --pausa: the time between two dispensings (none by default), as at a pharmacy's counter; it
+// is not counted.
 //
 // The real libInterface.so and executor.exe are copied into a temporary library folder; the
 // front object runs in this process on that folder.
@@ -38,6 +41,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 int iterations = 100;
+int pauseMs = 0;
 std::string folder;
 std::unique_ptr<SimuladorProceso> fast;
 std::unique_ptr<SimuladorProceso> slow;
@@ -93,6 +97,11 @@ void Dispense(benchmark::State& state, SimuladorProceso& simulator, Samples& sam
   });
   int n = 0;
   for (auto _ : state) {
+    if (pauseMs > 0) {
+      state.PauseTiming();
+      std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+      state.ResumeTiming();
+    }
     ns::CPeticionDispensacion request = Request(prefix + std::to_string(++n));
     inWait = false;
     auto start = Clock::now();
@@ -203,6 +212,10 @@ void Summary() {
 int main(int argc, char** argv) {
   std::vector<char*> rest;
   for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--pausa") == 0 && i + 1 < argc) {
+      pauseMs = std::max(0, std::atoi(argv[++i]));
+      continue;
+    }
     if (std::strcmp(argv[i], "--iteraciones") == 0 && i + 1 < argc) {
       iterations = std::max(1, std::atoi(argv[++i]));
       continue;

@@ -3,6 +3,10 @@
 // "IDPres" the second part is the request identifier (empty when there is none).
 #pragma once
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +21,29 @@ inline std::optional<std::string> RequestIdentifier(std::string_view arguments) 
   if (equals == std::string_view::npos) return std::string();
   std::string_view value = piece.substr(equals + 1);
   return std::string(value.substr(0, value.find('=')));
+}
+
+// "Espera" as the first piece: the program was started ahead of need by the front object and
+// gets its argument string later, as one line on descriptor 3.
+inline bool WaitsForArguments(std::string_view arguments) {
+  return arguments.substr(0, arguments.find(' ')) == "Espera";
+}
+
+// The descriptor through which a launcher started ahead of need gets its argument string.
+constexpr int kArgumentsChannel = 3;
+
+// That argument string: one line; nothing at the end of the input without a whole line.
+inline std::optional<std::string> ReadArgumentLine() {
+  std::string line;
+  char c;
+  while (line.size() < 4096) {
+    ssize_t n = read(kArgumentsChannel, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    if (c == '\n') return line;
+    line += c;
+  }
+  return line;
 }
 
 // The argument string as the program received it: argv[1..] joined by single spaces.

@@ -1,8 +1,15 @@
 // executor.exe: performs one spooled dispensing request in a process of its own. Started by the
 // dispensing front object, detached, with "IDPres=" and the request identifier. It writes and
 // shows nothing itself: the work, the logs and the audit marks are the executor object's.
+//
+// Started as "executor.exe Espera" (by the front object, ahead of need), it loads the library
+// first and then waits for its argument string, one line on descriptor 3; the end of that input
+// without a line ends it quietly.
+#include <unistd.h>
+
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +20,14 @@
 using namespace PRESCORA_NS::platform;
 
 int main(int argc, char** argv) {
+  std::string arguments = executor::ArgumentString(argc, argv);
+  if (executor::WaitsForArguments(arguments)) {
+    component::Preload("Interface");
+    std::optional<std::string> line = executor::ReadArgumentLine();
+    close(executor::kArgumentsChannel);
+    if (!line) return 2;
+    arguments = *line;
+  }
   // Every step runs even when the one before failed; nothing escapes.
   std::unique_ptr<prescora::IComponent> executor;
   try {
@@ -21,8 +36,7 @@ int main(int argc, char** argv) {
   }
   int status = 2;  // nothing was asked, or the library could not be had
   try {
-    if (auto id = executor::RequestIdentifier(executor::ArgumentString(argc, argv));
-        id && executor) {
+    if (auto id = executor::RequestIdentifier(arguments); id && executor) {
       std::vector<std::string> arguments{*id};
       status = executor->Invoke("SolicitudDispensacion", arguments) == "True" ? 0 : 1;
     }

@@ -3,13 +3,14 @@
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/clock.h"
-#include "common/platform/profile.h"
+#include "common/platform/profiletail.h"
 #include "common/platform/text.h"
 #include "interface/CFileAdmin.h"
 
 namespace PRESCORA_NS {
 
-namespace profile = platform::profile;
+// The audit file grows for years: writes and reads cost what its last sections cost.
+namespace profile = platform::profiletail;
 
 namespace {
 
@@ -20,6 +21,15 @@ constexpr const char* kMensajeRecibido = "MENSAJE_RECIBIDO";
 constexpr const char* kRespuestaGenerada = "RESPUESTA_GENERADA";
 constexpr const char* kTextoRespuesta = "TEXTO_RESPUESTA";
 constexpr std::size_t kMaxTextResponse = 254;  // characters
+
+// An audit key, traced as every settings-file read is.
+std::string ReadAuditKey(const std::string& file, const std::string& section, const char* key) {
+  static constexpr const char* kReadProcedure = "modGlobal.GetPrivateProfileStringEx";
+  objTrace().WriteTrace(nullptr, true, kReadProcedure, "");
+  std::string value = profile::GetString(file, section, key, "", 255);
+  objTrace().WriteTrace(nullptr, false, kReadProcedure, value);
+  return value;
+}
 
 }  // namespace
 
@@ -126,14 +136,21 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
   return result;
 }
 
+std::string CAuditor::RecordedResponse(const std::string& strIdPrescripcion) const noexcept {
+  try {
+    return ReadAuditKey(OutputFileName(), strIdPrescripcion, kRespuestaGenerada);
+  } catch (...) {
+    return {};
+  }
+}
+
 bool CAuditor::StoreInDelayed(const std::string& strIdPrescripcion) noexcept {
   static constexpr const char* kProcedure = "CAuditor.StoreInDelayed";
   TraceScope trace(kProcedure);
   bool result = false;
   Trap(kProcedure, [&] {
     if (strIdPrescripcion.empty()) Raise(errPrescriptionIdMissing, kProcedure);
-    result =
-        !GetPrivateProfileStringEx(OutputFileName(), strIdPrescripcion, kRespuestaGenerada).empty();
+    result = !ReadAuditKey(OutputFileName(), strIdPrescripcion, kRespuestaGenerada).empty();
   });
   trace.set_Value(result);
   return result;

@@ -60,6 +60,10 @@ class PRESCORA_API CAuditor {
   // so an answer stored now is late.
   bool StoreInDelayed(const std::string& strIdPrescripcion) noexcept;
 
+  // The response kind recorded for the identifier ("srv", "xml", "ini", "int"), or "" when none
+  // is, read as StoreInDelayed reads it.
+  std::string RecordedResponse(const std::string& strIdPrescripcion) const noexcept;
+
   // The audit-file texts of the enumerations.
   static const char* ResponseText(ReceivedTypeEnum value) noexcept;
   static const char* BoolText(BoolTypeEnum value) noexcept;

@@ -39,7 +39,7 @@ constexpr const char* kSolicitud = "CExecutor.SolicitudDispensacion";
 bool AnsweredWithFallback(const std::string& id) {
   CAuditor& auditor = objAuditor();
   if (!auditor.StoreInDelayed(id)) return false;
-  std::string kind = GetPrivateProfileStringEx(auditor.OutputFileName(), id, "RESPUESTA_GENERADA");
+  std::string kind = auditor.RecordedResponse(id);
   return kind == CAuditor::ResponseText(rcvXML) || kind == CAuditor::ResponseText(rcvIni) ||
          kind == CAuditor::ResponseText(rcvInternal);
 }

@@ -106,11 +106,13 @@ CInterface::CInterface() noexcept {
     objLog().Writeln("Se cargó correctamente la configuración del archivo " + archivoIni_);
   });
   if (!loaded) enabled_ = false;
+  if (enabled_) StartNextLauncher();
   objTrace().WriteTrace(this, false, kInitialize, "");
 }
 
 CInterface::~CInterface() {
   objTrace().WriteTrace(this, true, kTerminate, "");
+  nextLauncher_.reset();  // a launcher still waiting ends without doing anything
   soapClient_.reset();
   errores_.ResetErrorsCollection();
   objTrace().WriteTrace(this, false, kTerminate, "");
@@ -207,7 +209,10 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     // The argument travels as one piece; the launcher itself cuts it at the first space.
     const std::string program = admin.GetDllPath() + "executor.exe";
     if (!admin.ExistExecutorFile()) Raise(errExecutorNotFound, kSolicitud);
-    platform::process::StartDetached(program, {"IDPres=" + id});
+    // The launcher started ahead of need takes the request; without one, it starts now.
+    const std::string argument = "IDPres=" + id;
+    if (!nextLauncher_ || !nextLauncher_->Release(argument))
+      platform::process::StartDetached(program, {argument});
 
     bool found = WaitResponse(id);
     platform::checkpoint::Reach("CInterface.EsperaTerminada");
@@ -259,6 +264,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     }
 
     if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion(found, type);
+    StartNextLauncher();
   } catch (...) {
     HandleFailure(kSolicitud, std::current_exception());
     failed = true;
@@ -282,6 +288,19 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   response.set_DatosValidos(!failed);
   objTrace().WriteTrace(this, false, kSolicitud, platform::convert::BoolText(!failed));
   return response;
+}
+
+// The launcher loads the library and its dependencies before it does anything, which is most of
+// its start; one started now does that while the pharmacy is not waiting. It reads nothing else
+// before it gets its identifier, so settings changed meanwhile still apply.
+void CInterface::StartNextLauncher() noexcept {
+  try {
+    const std::string program = AddBackslash(platform::component::LibraryFolder()) + "executor.exe";
+    if (!platform::files::IsFile(program)) return;
+    if (!nextLauncher_) nextLauncher_ = std::make_unique<platform::process::WaitingProgram>();
+    nextLauncher_->Start(program, {"Espera"});
+  } catch (...) {
+  }
 }
 
 bool CInterface::WaitResponse(const std::string& strIdPrescripcion) noexcept {

@@ -19,6 +19,9 @@ namespace PRESCORA_NS {
 namespace platform::soap {
 class Client;
 }
+namespace platform::process {
+class WaitingProgram;
+}
 
 enum ResponseTypeEnum : int32_t {
   rspReceived = 1,  // the answer file written by the launcher arrived in time
@@ -93,6 +96,9 @@ class PRESCORA_API CInterface {
   std::string archivoIni_;
   std::unique_ptr<platform::soap::Client> soapClient_;
   CInterfaceEvents* events_ = nullptr;
+  // The launcher of the next dispensing, started ahead of need and waiting for its identifier.
+  std::unique_ptr<platform::process::WaitingProgram> nextLauncher_;
+  void StartNextLauncher() noexcept;
 };
 
 }  // namespace PRESCORA_NS

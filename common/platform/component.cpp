@@ -106,4 +106,14 @@ std::unique_ptr<IComponent> CreateObject(std::string_view progId) {
   return object;
 }
 
+bool Preload(std::string_view library) noexcept {
+  try {
+    std::string path = FindLibrary(LibraryFolder(), "lib" + std::string(library) + ".so");
+    // The same flags as CreateObject, so that its dlopen finds this one.
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace PRESCORA_NS::platform::component

@@ -51,6 +51,10 @@ using prescora::IComponent;
 // cannot be had.
 std::unique_ptr<IComponent> CreateObject(std::string_view progId);
 
+// Loads lib<Library>.so from the library folder ahead of CreateObject, which then finds it loaded
+// (the loading and relocation are most of a program's start). False when it cannot be loaded.
+bool Preload(std::string_view library) noexcept;
+
 }  // namespace PRESCORA_NS::platform::component
 
 // Exported by each library: a new object of the named class, or null when the library has none.

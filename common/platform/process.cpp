@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 extern char** environ;
 
@@ -23,9 +25,18 @@ namespace {
 constexpr const char* kShell = "/bin/sh";
 constexpr const char* kScript = "\"$0\" \"$@\" &";
 
-}  // namespace
+// Waits for the intermediate shell, which ends as soon as it has started the program.
+bool Reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
+// Starts the program; `channel`, when not negative, becomes its descriptor 3. The intermediate
+// shell's process id, or -1 when the start failed.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, int channel) {
   std::vector<std::string> argv_storage;
   argv_storage.reserve(arguments.size() + 4);
   argv_storage.emplace_back("sh");
@@ -48,8 +59,10 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  // Nothing the host has open (sockets, locks, files) leaks into the launcher.
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // Nothing else the host has open (sockets, locks, files) leaks into the launcher. The channel
+  // is above 3 (see WaitingProgram::Start), so the dup2 clears its close-on-exec.
+  if (channel >= 0) posix_spawn_file_actions_adddup2(&actions, channel, 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions, channel >= 0 ? 4 : 3);
 
   // A session of its own, so the launcher outlives a host that is stopped with its terminal, and
   // default signal handling and an empty mask, whatever the host has set.
@@ -65,12 +78,69 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
   int rc = posix_spawn(&pid, kShell, &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (rc != 0) return false;
+  return rc == 0 ? pid : -1;
+}
 
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+}  // namespace
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
+  pid_t shell = Spawn(program, arguments, -1);
+  return shell > 0 && Reap(shell);
+}
+
+WaitingProgram::~WaitingProgram() {
+  Drop();
+}
+
+void WaitingProgram::Drop() noexcept {
+  if (channel_ >= 0) close(channel_);
+  channel_ = -1;
+  if (shell_ > 0) Reap(shell_);
+  shell_ = -1;
+}
+
+bool WaitingProgram::Start(const std::string& program,
+                           const std::vector<std::string>& arguments) noexcept {
+  Drop();
+  try {
+    int ends[2];
+    // A socket rather than a pipe: a send to a program that is gone fails instead of raising
+    // SIGPIPE in the host.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+    int theirs = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+    close(ends[1]);
+    // The shell is reaped later (Drop): the caller does not wait for it now.
+    shell_ = theirs >= 0 ? Spawn(program, arguments, theirs) : -1;
+    if (theirs >= 0) close(theirs);
+    if (shell_ <= 0) {
+      close(ends[0]);
+      return false;
+    }
+    channel_ = ends[0];
+    return true;
+  } catch (...) {
+    return false;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool WaitingProgram::Release(std::string_view line) noexcept {
+  if (channel_ < 0) return false;
+  try {
+    std::string text(line);
+    text += '\n';
+    std::size_t done = 0;
+    while (done < text.size()) {
+      ssize_t n = send(channel_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    Drop();
+    return done == text.size();
+  } catch (...) {
+    Drop();
+    return false;
+  }
 }
 
 }  // namespace PRESCORA_NS::platform::process

@@ -12,40 +12,13 @@
 #include <cstdlib>
 
 #include "common/platform/files.h"
+#include "common/platform/inirules.h"
 
 namespace PRESCORA_NS::platform::profile {
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-// A name or value as it may be written into one line: line breaks would split it into lines of
-// their own (a value could otherwise forge keys or sections), so they become spaces.
-std::string OneLine(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return out;
-}
+using namespace inirules;
 
 // The file as lines, with what it takes to write it back the way it was.
 struct Content {
@@ -85,24 +58,6 @@ std::string Serialize(const Content& content) {
   return out;
 }
 
-// The section name of a "[name]" line, or nothing for any other line.
-std::optional<std::string_view> SectionOf(std::string_view line) {
-  line = Trim(line);
-  if (line.empty() || line.front() != '[') return std::nullopt;
-  line.remove_prefix(1);
-  auto close = line.find(']');
-  return Trim(line.substr(0, close));
-}
-
-// The key and value of a "key=value" line, or nothing for sections, comments and other lines.
-std::optional<std::pair<std::string_view, std::string_view>> EntryOf(std::string_view line) {
-  std::string_view trimmed = Trim(line);
-  if (trimmed.empty() || trimmed.front() == '[' || trimmed.front() == ';') return std::nullopt;
-  auto equals = trimmed.find('=');
-  if (equals == std::string_view::npos) return std::nullopt;
-  return std::make_pair(Trim(trimmed.substr(0, equals)), Trim(trimmed.substr(equals + 1)));
-}
-
 struct Position {
   std::optional<std::size_t> section;  // index of the section line
   std::optional<std::size_t> key;      // index of the key line
@@ -133,33 +88,11 @@ Position Find(const Content& content, std::string_view section, std::string_view
   return position;
 }
 
-std::string Unquote(std::string_view value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value);
-}
-
 std::optional<std::string> Lookup(const Content& content, std::string_view section,
                                   std::string_view key) {
   Position position = Find(content, section, key);
   if (!position.key) return std::nullopt;
   return Unquote(EntryOf(content.lines[*position.key])->second);
-}
-
-// At most `chars` characters (UTF-8 code points) of the text.
-std::string Cut(std::string text, std::size_t chars) {
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-    if (count == chars) {
-      text.resize(i);
-      break;
-    }
-    ++count;
-  }
-  return text;
 }
 
 void Set(Content& content, std::string_view section, std::string_view key, std::string_view value) {

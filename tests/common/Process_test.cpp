@@ -103,4 +103,28 @@ TEST_F(StartDetachedTest, StandardStreamsAreNullAndHostDescriptorsAreNotInherite
   EXPECT_EQ(line, "/dev/null /dev/null clean ");
 }
 
+// A program started ahead of need gets exactly the line it is handed; one dropped reads the end
+// of its input; handing a line to one that is gone fails instead of killing the host.
+TEST_F(StartDetachedTest, WaitingProgramGetsItsLineOrTheEnd) {
+  fs::path script = Script(
+      "if IFS= read -r line <&3; then r=\"line:$line\"; else r=end; fi; "
+      "echo \"$r\" > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"");
+  process::WaitingProgram released, dropped, gone;
+  ASSERT_TRUE(released.Start(script, {(dir_ / "released").string()}));
+  ASSERT_TRUE(dropped.Start(script, {(dir_ / "dropped").string()}));
+  ASSERT_TRUE(gone.Start("/bin/true", {}));
+  EXPECT_TRUE(released.Waiting());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(dir_ / "released")) << "it did not wait";
+
+  EXPECT_TRUE(released.Release("IDPres=A B"));
+  EXPECT_FALSE(released.Waiting());
+  dropped.Drop();
+  EXPECT_EQ(WaitForLine(dir_ / "released"), "line:IDPres=A B");
+  EXPECT_EQ(WaitForLine(dir_ / "dropped"), "end");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(gone.Release("IDPres=X"));
+  EXPECT_FALSE(released.Release("IDPres=again"));
+}
+
 }  // namespace

@@ -294,6 +294,23 @@ TEST_F(Dispensing, UnsafeIdentifiersAreRefusedBeforeAnythingIsWritten) {
   EXPECT_FALSE(fs::exists(fs::path(folder_).parent_path() / "RX0000000001.xml"));
 }
 
+// The front object keeps one launcher waiting for the next request, loaded while nobody waits;
+// it takes the request with the settings of that moment, and none is left behind.
+TEST_F(Dispensing, ALauncherWaitsForTheNextRequestAndEndsWithTheFrontObject) {
+  StartSimulator({}, {{"Asincrono.PeticionTimeOut", "5"}});
+  {
+    ns::CInterface front;
+    EXPECT_TRUE(WaitFor([] { return Launchers(true) == 1; }, 10s));
+    EXPECT_TRUE(Dispense(front, "RX0000000001").DispensacionRealizada());
+    EXPECT_TRUE(WaitFor([] { return Launchers(true) == 1 && Launchers(false) == 1; }, 10s));
+
+    Settings({{"Configuracion.Servicio", "http://127.0.0.1:1/wsdl"}});
+    EXPECT_FALSE(Dispense(front, "RX0000000002").DispensacionRealizada());
+    EXPECT_TRUE(WaitFor([&] { return LogHas(" CExecutor.SolicitudDispensacion:(32010)"); }, 10s));
+  }
+  EXPECT_TRUE(WaitFor([] { return Launchers(false) == 0; }, 10s));
+}
+
 // The launcher on its own, against audit records prepared by the test: only a recorded fallback
 // makes its answer late.
 TEST_F(Dispensing, LauncherMovesItsAnswerAsideOnlyAfterAFallback) {

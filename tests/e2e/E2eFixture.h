@@ -189,20 +189,27 @@ class Installation : public ::testing::Test {
     return names;
   }
 
-  // Waits until no launcher started from this folder is running.
+  // Launchers started from this folder that are running; `waiting`: only those started ahead of
+  // need that still wait for their request (they hold the channel it comes through, descriptor 3).
+  static int Launchers(bool waiting) {
+    const std::string launcher = folder_ + "/executor.exe";
+    int count = 0;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
+      std::error_code e;
+      if (fs::read_symlink(entry.path() / "exe", e).string() != launcher) continue;
+      bool holdsChannel =
+          fs::read_symlink(entry.path() / "fd/3", e).string().rfind("socket:", 0) == 0;
+      if (!waiting || holdsChannel) ++count;
+    }
+    return count;
+  }
+
+  // Waits until no launcher started from this folder is at work; one waiting for a request does
+  // nothing until a front object hands it one, and ends with that front object.
   static void WaitForLaunchers() {
     if (folder_.empty()) return;
-    const std::string launcher = folder_ + "/executor.exe";
-    WaitFor(
-        [&] {
-          std::error_code ignored;
-          for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
-            std::error_code e;
-            if (fs::read_symlink(entry.path() / "exe", e).string() == launcher) return false;
-          }
-          return true;
-        },
-        30s);
+    WaitFor([&] { return Launchers(false) == Launchers(true); }, 30s);
   }
 
   static inline std::string folder_;

@@ -45,7 +45,6 @@ class HeldLauncher : public Installation {
     Installation::SetUp();
     fs::copy_file(std::string(PRESCORA_TEST_DIR) + "/executor-retenido", Path("executor.exe"),
                   fs::copy_options::overwrite_existing);
-    unsetenv("PRESCORA_RETENER");
     ns::platform::clock::SetTickSourceForTesting([this] { return tick_; });
   }
 
@@ -56,14 +55,20 @@ class HeldLauncher : public Installation {
       if (entry.path().extension() == ".llegada")
         WriteFile(entry.path().parent_path() / entry.path().stem().concat(".seguir"), "");
     }
-    unsetenv("PRESCORA_RETENER");
+    Unhold();
     ns::platform::checkpoint::SetHookForTesting({});
     ns::platform::clock::SetTickSourceForTesting({});
     Installation::TearDown();
   }
 
-  // The launchers started from now on stop at these points (comma-separated).
-  void Hold(const std::string& points) { setenv("PRESCORA_RETENER", points.c_str(), 1); }
+  // The launchers handed a request from now on stop at these points (comma-separated). They
+  // read them from the library folder once they have their request: the front object starts
+  // each launcher ahead of need.
+  void Hold(const std::string& points) { WriteFile(Path("PRESCORA_RETENER"), points); }
+  void Unhold() {
+    std::error_code ignored;
+    fs::remove(Path("PRESCORA_RETENER"), ignored);
+  }
   bool Arrived(const std::string& point) const { return Exists(point + ".llegada"); }
   void Release(const std::string& point) { WriteFile(Path(point + ".seguir"), ""); }
   void Kill(const std::string& point) {
@@ -180,7 +185,7 @@ TEST_F(HeldLauncher, NothingIsSentAfterTheFallback) {
     EXPECT_NE(Log().find("La dispensación " + c.id + " no se envía"), std::string::npos);
   }
   // The next request the service sees is a later one.
-  unsetenv("PRESCORA_RETENER");
+  Unhold();
   Settings({});
   ns::CInterface front;
   OnPass({});
@@ -222,7 +227,7 @@ TEST_F(HeldLauncher, OneIdentifierIsNeverInFlightTwice) {
   EXPECT_TRUE(IsFallback(Dispense(front, "RX0000000002")));
   EXPECT_EQ(RunProgram(Path("prescora-dispensar"), Fields("RX0000000002")).status, 4);
   Kill("CExecutor.Conectado");
-  unsetenv("PRESCORA_RETENER");
+  Unhold();
   Outcome retry = RunProgram(Path("prescora-dispensar"), Fields("RX0000000002"));
   EXPECT_EQ(retry.status, 0) << retry.out;
 }
@@ -260,7 +265,7 @@ TEST_F(HeldLauncher, ExecutorKilledAtEachPoint) {
     EXPECT_EQ(IsFallback(response), !c.answered);
     EXPECT_EQ(Mark(id, "MENSAJE_ENVIADO"), c.sent);
 
-    unsetenv("PRESCORA_RETENER");
+    Unhold();
     OnPass({});
     ns::objErrores().ResetErrorsCollection();
     ns::CRespuestaPeticion again = Dispense(front, id);

@@ -1,14 +1,15 @@
 // executor.exe as the tests hold it: the launcher's work done by the executor object of the static
-// archive, stopped at the points named in PRESCORA_RETENER (comma-separated, e.g.
-// "CExecutor.Conectado"). At such a point it writes "<point>.llegada" with its process id into the
-// library folder and waits until the test creates "<point>.seguir" (or kills it); then it removes
-// both and goes on. Copied into a library folder under the launcher's name.
+// archive, stopped at the points named in the file PRESCORA_RETENER of the library folder, read
+// once the launcher has its request (comma-separated, e.g. "CExecutor.Conectado"). At such a point
+// it writes "<point>.llegada" with its process id into the library folder and waits until the test
+// creates "<point>.seguir" (or kills it); then it removes both and goes on. Copied into a library
+// folder under the launcher's name.
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -20,9 +21,18 @@
 namespace ns = PRESCORA_NS;
 
 int main(int argc, char** argv) {
-  const char* held = std::getenv("PRESCORA_RETENER");
-  const std::string points = held == nullptr ? "" : "," + std::string(held) + ",";
+  std::string arguments = executor::ArgumentString(argc, argv);
+  // Started ahead of need by the front object, as the real launcher is.
+  if (executor::WaitsForArguments(arguments)) {
+    std::optional<std::string> line = executor::ReadArgumentLine();
+    close(executor::kArgumentsChannel);
+    if (!line) return 2;
+    arguments = *line;
+  }
   const std::string folder = ns::platform::component::LibraryFolder() + "/";
+  std::string held;
+  std::getline(std::ifstream(folder + "PRESCORA_RETENER"), held);
+  const std::string points = held.empty() ? "" : "," + held + ",";
   ns::platform::checkpoint::SetHookForTesting([&](std::string_view point) {
     if (points.find("," + std::string(point) + ",") == std::string::npos) return;
     const std::string arrival = folder + std::string(point) + ".llegada";
@@ -37,7 +47,7 @@ int main(int argc, char** argv) {
     std::filesystem::remove(arrival, ignored);
     std::filesystem::remove(go, ignored);
   });
-  auto id = executor::RequestIdentifier(executor::ArgumentString(argc, argv));
+  auto id = executor::RequestIdentifier(arguments);
   if (!id) return 2;
   ns::CExecutor executor;
   return executor.SolicitudDispensacion(*id) ? 0 : 1;

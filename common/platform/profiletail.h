@@ -1,0 +1,47 @@
+// Private-profile files that grow at the end and are written near it: the audit trail, one
+// section per dispensing, the section a write touches nearly always among the last.
+//
+// The file is the same INI text `profile` reads and writes, with the same rules for names,
+// values and new keys, readable by any INI reader. What differs is the cost: a write rewrites
+// only the file from the section it changes to the end, and a read looks for its section from
+// the end, so neither grows with the file. Whether a section exists at all, and where it was
+// last seen, is answered by an index of section names ("<file>.idx", kept for files past a few
+// hundred kilobytes, rebuilt from the file whenever it does not match it), so neither a new
+// section nor an old one costs a scan.
+//
+// Writes and reads hold an exclusive flock on the file's folder, as `profile` does, so
+// concurrent writers lose nothing. A write that changes more than a few bytes in place first
+// saves the bytes it replaces in "<file>.journal" (flushed), then writes and flushes the file,
+// then removes the journal; whoever next opens the file under the lock puts a journal left by a
+// killed writer back. A writer killed at any moment loses at most its own write, never an
+// earlier section. A reader that takes no lock (any other INI reader) may see a write half done.
+//
+// The first section of a name is the one readers take; the file written here never holds two
+// sections of one name, and in a file that does, the last one is the one read and written.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/Export.h"
+
+namespace PRESCORA_NS::platform::profiletail {
+
+// As profile::GetString: the value, or the default when the file, section or key is missing; a
+// buffer of n characters returns at most n-1 of them.
+std::string GetString(const std::string& file, std::string_view section, std::string_view key,
+                      std::string_view defaultValue = "", std::size_t bufferChars = 255);
+
+// As profile::WriteStrings: several keys of one section in one locked write, creating the file
+// (never its folder), the section and the keys when missing. False when the file could not be
+// written; never throws.
+bool WriteStrings(const std::string& file, std::string_view section,
+                  const std::vector<std::pair<std::string, std::string>>& values);
+
+bool WriteString(const std::string& file, std::string_view section, std::string_view key,
+                 std::string_view value);
+
+}  // namespace PRESCORA_NS::platform::profiletail
