@@ -5,7 +5,8 @@ packages=(
   build-essential cmake pkg-config clang-format
   libxml2-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  tinyproxy python3-zeep openssl ca-certificates
+  tinyproxy python3 python3-zeep openssl ca-certificates
+  dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

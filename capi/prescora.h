@@ -1,0 +1,211 @@
+/* Prescora's plain C interface, for hosts in any language (C, Delphi, .NET, Java, Python, ...).
+ *
+ * Link libprescora.so from the installation's library folder (it loads libInterface.so and
+ * libInitiator.so from beside itself; they take Interface.ini and the spool folders from there).
+ *
+ * Conventions, for every function below:
+ *  - Objects are opaque handles, made by a *_new function (or returned by an operation) and
+ *    released with the matching *_free; *_free accepts NULL.
+ *  - Texts are UTF-8, NUL-terminated. A text the library returns (char *) belongs to the caller,
+ *    who releases it with prescora_free; texts passed in are copied, never kept.
+ *  - Nothing is thrown or aborted across this interface. A function that cannot do its work (a
+ *    NULL handle, a text that is not UTF-8, an index out of range, no memory) returns NULL, 0 or a
+ *    non-zero error number, and leaves an error item for the calling thread: see
+ *    prescora_ultimo_error. A function that succeeds clears it. The failures of the operations
+ *    themselves (a dispensing that went wrong) come back as the front object's error items, as in
+ *    the C++ interface.
+ *  - Booleans are int: 0 false, anything else true. Numbers keep the C++ types' widths.
+ *  - Every call runs on the caller's thread; use an object on one thread only.
+ */
+#ifndef PRESCORA_PRESCORA_H
+#define PRESCORA_PRESCORA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define PRESCORA_C_API __attribute__((visibility("default")))
+
+/* ---- Texts and the thread's last failure of this interface ---------------------------------- */
+
+/* Releases a text returned by the library; NULL is ignored. */
+PRESCORA_C_API void prescora_free(char* text);
+
+/* The error item that the last call on this thread left: its number (0 when the call succeeded),
+ * and its description and source as texts to release. Numbers: 5 an argument is not valid (a
+ * NULL text, a text that is not UTF-8), 7 no memory, 9 an index out of range, 91 a NULL handle. */
+PRESCORA_C_API int32_t prescora_ultimo_error(void);
+PRESCORA_C_API char* prescora_ultimo_error_descripcion(void);
+PRESCORA_C_API char* prescora_ultimo_error_origen(void);
+
+/* ---- Error items of a front object (Errores) ------------------------------------------------ */
+
+typedef struct prescora_errores prescora_errores;
+
+PRESCORA_C_API void prescora_errores_free(prescora_errores* errores);
+PRESCORA_C_API int32_t prescora_errores_count(const prescora_errores* errores);
+/* The item at index (from 0), in the order they were recorded. */
+PRESCORA_C_API int32_t prescora_errores_Number(const prescora_errores* errores, int32_t index);
+PRESCORA_C_API char* prescora_errores_Description(const prescora_errores* errores, int32_t index);
+PRESCORA_C_API char* prescora_errores_Source(const prescora_errores* errores, int32_t index);
+PRESCORA_C_API char* prescora_errores_HelpContext(const prescora_errores* errores, int32_t index);
+PRESCORA_C_API char* prescora_errores_HelpFile(const prescora_errores* errores, int32_t index);
+
+/* ---- The message loop ------------------------------------------------------------------------ */
+
+/* Called on every pass of the dispensing library's waits on this thread (every few
+ * milliseconds while a dispensing waits for its answer), so that a host with a user interface
+ * keeps it alive. NULL removes it. */
+typedef void (*prescora_bucle_mensajes)(void* contexto);
+PRESCORA_C_API int32_t prescora_set_bucle_mensajes(prescora_bucle_mensajes funcion, void* contexto);
+
+/* ---- Dispensing request (CPeticionDispensacion) --------------------------------------------- */
+
+typedef struct prescora_peticion prescora_peticion;
+
+/* RegimenReceta */
+enum { PRESCORA_REGIMEN_VACIO = -1, PRESCORA_TRABAJADOR = 0, PRESCORA_PENSIONISTA = 1 };
+/* TipoPrescripcion */
+enum {
+  PRESCORA_PRESCRIPCION_VACIO = -1,
+  PRESCORA_ESPECIALIDAD_FARMACEUTICA = 1,
+  PRESCORA_PRINCIPIO_ACTIVO = 2,
+  PRESCORA_FORMULA_MAGISTRAL = 3,
+  PRESCORA_EFECTOS_Y_ACCESORIOS = 5
+};
+
+PRESCORA_C_API prescora_peticion* prescora_peticion_new(void);
+PRESCORA_C_API void prescora_peticion_free(prescora_peticion* peticion);
+
+/* Text properties: the getter returns a text to release, the setter 0 or an error number. */
+#define PRESCORA_TEXT_PROPERTY(record, name)                                        \
+  PRESCORA_C_API char* prescora_##record##_##name(const prescora_##record* object); \
+  PRESCORA_C_API int32_t prescora_##record##_set_##name(prescora_##record* object,  \
+                                                        const char* value)
+/* Blank: the front object makes an "ITP..." identifier and writes it back here. */
+PRESCORA_TEXT_PROPERTY(peticion, IDPrescripcion);
+PRESCORA_TEXT_PROPERTY(peticion, Importe);
+PRESCORA_TEXT_PROPERTY(peticion, ImporteAportacion);
+PRESCORA_TEXT_PROPERTY(peticion, IdFarmacia);
+/* A date, for example "08/12/2026". */
+PRESCORA_TEXT_PROPERTY(peticion, FechaDispensacion);
+PRESCORA_TEXT_PROPERTY(peticion, Idioma);
+PRESCORA_TEXT_PROPERTY(peticion, IdUsuario);
+PRESCORA_TEXT_PROPERTY(peticion, IdFarmaceutico);
+PRESCORA_TEXT_PROPERTY(peticion, ClaveUsuario);
+PRESCORA_TEXT_PROPERTY(peticion, EnvasesDispensados);
+PRESCORA_TEXT_PROPERTY(peticion, NumeroReceta);
+PRESCORA_TEXT_PROPERTY(peticion, IdProvincia);
+PRESCORA_TEXT_PROPERTY(peticion, CodigoDispensado);
+/* Without an identifier, the prescription's own data: */
+PRESCORA_TEXT_PROPERTY(peticion, CodigoColegiadoPrescriptor);
+PRESCORA_TEXT_PROPERTY(peticion, FechaPrescripcion);
+PRESCORA_TEXT_PROPERTY(peticion, TIS);
+PRESCORA_TEXT_PROPERTY(peticion, FormulaMagistral);
+/* One of PRESCORA_REGIMEN_VACIO, PRESCORA_TRABAJADOR, PRESCORA_PENSIONISTA. */
+PRESCORA_C_API int32_t prescora_peticion_RegimenReceta(const prescora_peticion* peticion);
+PRESCORA_C_API int32_t prescora_peticion_set_RegimenReceta(prescora_peticion* peticion,
+                                                           int32_t value);
+/* One of the PRESCORA_*_PRESCRIPCION / PRESCORA_ESPECIALIDAD_... values above. */
+PRESCORA_C_API int32_t prescora_peticion_TipoPrescripcion(const prescora_peticion* peticion);
+PRESCORA_C_API int32_t prescora_peticion_set_TipoPrescripcion(prescora_peticion* peticion,
+                                                              int32_t value);
+/* Keep a copy of the request's record form (Interface.xml in the library folder). */
+PRESCORA_C_API int prescora_peticion_SaveSOAPMsgToFile(const prescora_peticion* peticion);
+PRESCORA_C_API int32_t prescora_peticion_set_SaveSOAPMsgToFile(prescora_peticion* peticion,
+                                                               int value);
+/* Every mandatory field is set. */
+PRESCORA_C_API int prescora_peticion_RequiredFields(prescora_peticion* peticion);
+/* The record form (root PeticionDispensacion), or with envelope the SOAP message; "" when the
+ * rendering fails. */
+PRESCORA_C_API char* prescora_peticion_ToString(prescora_peticion* peticion, int envelope);
+
+/* ---- Dispensing response (CRespuestaPeticion) ------------------------------------------------ */
+
+typedef struct prescora_respuesta prescora_respuesta;
+
+/* The four lists of a response. */
+typedef enum prescora_lista {
+  PRESCORA_CODIGO_AVISO = 0,
+  PRESCORA_TEXTO_AVISO = 1,
+  PRESCORA_CODIGO_MOTIVOS_RECHAZO = 2,
+  PRESCORA_TEXTO_MOTIVOS_RECHAZO = 3
+} prescora_lista;
+
+PRESCORA_C_API prescora_respuesta* prescora_respuesta_new(void);
+PRESCORA_C_API void prescora_respuesta_free(prescora_respuesta* respuesta);
+/* The counts are values of their own: nothing keeps them equal to the lists' lengths. */
+PRESCORA_C_API int16_t prescora_respuesta_m_intNAvisos(const prescora_respuesta* respuesta);
+PRESCORA_C_API int32_t prescora_respuesta_set_m_intNAvisos(prescora_respuesta* respuesta,
+                                                           int16_t value);
+PRESCORA_C_API int16_t prescora_respuesta_m_intNMotivosRechazo(const prescora_respuesta* respuesta);
+PRESCORA_C_API int32_t prescora_respuesta_set_m_intNMotivosRechazo(prescora_respuesta* respuesta,
+                                                                   int16_t value);
+/* The lists m_colCodigoAviso, m_colTextoAviso, m_colCodigoMotivosRechazo and
+ * m_colTextoMotivosRechazo: length, item (from 0), append, empty. */
+PRESCORA_C_API int32_t prescora_respuesta_count(const prescora_respuesta* respuesta,
+                                                prescora_lista lista);
+PRESCORA_C_API char* prescora_respuesta_item(const prescora_respuesta* respuesta,
+                                             prescora_lista lista, int32_t index);
+PRESCORA_C_API int32_t prescora_respuesta_add(prescora_respuesta* respuesta, prescora_lista lista,
+                                              const char* value);
+PRESCORA_C_API int32_t prescora_respuesta_clear(prescora_respuesta* respuesta,
+                                                prescora_lista lista);
+/* False after a failed dispensing call: the response is then the internal error response. */
+PRESCORA_C_API int prescora_respuesta_DatosValidos(const prescora_respuesta* respuesta);
+PRESCORA_C_API int32_t prescora_respuesta_set_DatosValidos(prescora_respuesta* respuesta,
+                                                           int value);
+/* The service reported the dispensing as done (its success warning code). */
+PRESCORA_C_API int prescora_respuesta_DispensacionRealizada(const prescora_respuesta* respuesta);
+/* The record form (root RespuestaPeticion); "" when the rendering fails. */
+PRESCORA_C_API char* prescora_respuesta_ToString(prescora_respuesta* respuesta);
+
+/* ---- Dispensing front object (CInterface) ---------------------------------------------------- */
+
+typedef struct prescora_interface prescora_interface;
+
+/* ResponseTypeEnum: where the response of a dispensing came from. */
+enum { PRESCORA_RSP_RECEIVED = 1, PRESCORA_RSP_DEFAULT = 2, PRESCORA_RSP_INTERNAL = 3 };
+/* InterfaceFlagsEnum */
+enum { PRESCORA_IFG_SAVE_XML_SENDED_TO_FILE = 1 };
+
+/* Reads Interface.ini from the library folder and sets up the logs and the audit trail. A
+ * failure leaves the object disabled (prescora_interface_Enabled) with its error items. */
+PRESCORA_C_API prescora_interface* prescora_interface_new(void);
+PRESCORA_C_API void prescora_interface_free(prescora_interface* front);
+
+PRESCORA_C_API char* prescora_interface_NombreServicio(prescora_interface* front);
+PRESCORA_C_API char* prescora_interface_NombreLog(prescora_interface* front);
+PRESCORA_C_API int32_t prescora_interface_OpcionesLog(const prescora_interface* front);
+PRESCORA_C_API int32_t prescora_interface_set_OpcionesLog(prescora_interface* front, int32_t value);
+PRESCORA_C_API int32_t prescora_interface_Opciones(const prescora_interface* front);
+PRESCORA_C_API int32_t prescora_interface_set_Opciones(prescora_interface* front, int32_t value);
+PRESCORA_C_API int prescora_interface_Enabled(const prescora_interface* front);
+/* A copy of the error items as of the end of the last dispensing (or of construction). */
+PRESCORA_C_API prescora_errores* prescora_interface_Errores(const prescora_interface* front);
+
+/* Events: the request file is written and the launcher is about to start; a dispensing ended
+ * without failure (correcto only when the service's answer arrived in time; tipo one of
+ * PRESCORA_RSP_*). Either function may be NULL; prescora_interface_set_eventos(front, NULL, NULL,
+ * NULL) detaches. The identifier text is only valid during the call. */
+typedef void (*prescora_al_iniciar)(void* contexto, const char* id_prescripcion);
+typedef void (*prescora_al_terminar)(void* contexto, int correcto, int32_t tipo);
+PRESCORA_C_API int32_t prescora_interface_set_eventos(prescora_interface* front,
+                                                      prescora_al_iniciar al_iniciar,
+                                                      prescora_al_terminar al_terminar,
+                                                      void* contexto);
+
+/* Dispenses one request and returns its response (to release with prescora_respuesta_free), or
+ * NULL only for a NULL handle or no memory. A blank IDPrescripcion is replaced by the generated
+ * one in the request. The call returns within PeticionTimeOut seconds. */
+PRESCORA_C_API prescora_respuesta* prescora_interface_SolicitudDispensacion(
+    prescora_interface* front, prescora_peticion* peticion);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PRESCORA_PRESCORA_H */

@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Dispensing from Python through Prescora's C interface, with ctypes alone.
+
+    python3 prescora_ejemplo.py [--carpeta /opt/prescora/lib/prescora] [--id RX0000000003]
+
+The library folder is the installation's: libprescora.so is loaded from there, and the libraries
+take Interface.ini and the spool folders from there. Exit status 0 when the service confirmed the
+dispensing.
+"""
+import argparse
+import ctypes
+import os
+import sys
+
+
+def load(folder):
+    lib = ctypes.CDLL(os.path.join(folder, "libprescora.so"))
+    handle = ctypes.c_void_p
+    text_out = ctypes.c_void_p  # a char * the library allocated: read it, then prescora_free
+    signatures = {
+        "prescora_free": (None, [ctypes.c_void_p]),
+        "prescora_ultimo_error": (ctypes.c_int32, []),
+        "prescora_interface_new": (handle, []),
+        "prescora_interface_free": (None, [handle]),
+        "prescora_interface_Enabled": (ctypes.c_int, [handle]),
+        "prescora_interface_Errores": (handle, [handle]),
+        "prescora_interface_SolicitudDispensacion": (handle, [handle, handle]),
+        "prescora_errores_free": (None, [handle]),
+        "prescora_errores_count": (ctypes.c_int32, [handle]),
+        "prescora_errores_Number": (ctypes.c_int32, [handle, ctypes.c_int32]),
+        "prescora_errores_Description": (text_out, [handle, ctypes.c_int32]),
+        "prescora_peticion_new": (handle, []),
+        "prescora_peticion_free": (None, [handle]),
+        "prescora_peticion_IDPrescripcion": (text_out, [handle]),
+        "prescora_respuesta_free": (None, [handle]),
+        "prescora_respuesta_DatosValidos": (ctypes.c_int, [handle]),
+        "prescora_respuesta_DispensacionRealizada": (ctypes.c_int, [handle]),
+        "prescora_respuesta_count": (ctypes.c_int32, [handle, ctypes.c_int]),
+        "prescora_respuesta_item": (text_out, [handle, ctypes.c_int, ctypes.c_int32]),
+    }
+    for name, (restype, argtypes) in signatures.items():
+        function = getattr(lib, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return lib
+
+
+def text(lib, pointer):
+    """A library text as a Python str; the library's copy is released."""
+    if not pointer:
+        return None
+    try:
+        return ctypes.string_at(pointer).decode("utf-8")
+    finally:
+        lib.prescora_free(pointer)
+
+
+def set_text(lib, setter, obj, value):
+    function = getattr(lib, setter)
+    function.restype = ctypes.c_int32
+    function.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
+    error = function(obj, value.encode("utf-8"))
+    if error:
+        raise ValueError(f"{setter}: error {error}")
+
+
+def errors(lib, front):
+    items = lib.prescora_interface_Errores(front)
+    try:
+        return [(lib.prescora_errores_Number(items, i),
+                 text(lib, lib.prescora_errores_Description(items, i)))
+                for i in range(lib.prescora_errores_count(items))]
+    finally:
+        lib.prescora_errores_free(items)
+
+
+def dispense(lib, prescription):
+    front = lib.prescora_interface_new()
+    request = lib.prescora_peticion_new()
+    try:
+        if not lib.prescora_interface_Enabled(front):
+            print("La interfaz no está habilitada:", errors(lib, front), file=sys.stderr)
+            return False
+        fields = {
+            "IDPrescripcion": prescription, "IdFarmacia": "F0001", "IdProvincia": "48",
+            "IdUsuario": "FARM01", "ClaveUsuario": "clave01", "IdFarmaceutico": "12345",
+            "Importe": "12.50", "ImporteAportacion": "4.20", "FechaDispensacion": "08/12/2026",
+            "Idioma": "es", "EnvasesDispensados": "1",
+        }
+        for name, value in fields.items():
+            set_text(lib, f"prescora_peticion_set_{name}", request, value)
+
+        response = lib.prescora_interface_SolicitudDispensacion(front, request)
+        try:
+            done = bool(lib.prescora_respuesta_DispensacionRealizada(response))
+            print(f"{text(lib, lib.prescora_peticion_IDPrescripcion(request))}: "
+                  f"DatosValidos={lib.prescora_respuesta_DatosValidos(response)} "
+                  f"DispensacionRealizada={int(done)}")
+            for i in range(lib.prescora_respuesta_count(response, 1)):  # PRESCORA_TEXTO_AVISO
+                print("  aviso", text(lib, lib.prescora_respuesta_item(response, 1, i)))
+            for number, description in errors(lib, front):
+                print("  error", number, description)
+            return done
+        finally:
+            lib.prescora_respuesta_free(response)
+    finally:
+        lib.prescora_peticion_free(request)
+        lib.prescora_interface_free(front)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Dispensa una prescripción con Prescora.")
+    parser.add_argument("--carpeta", default="/opt/prescora/lib/prescora",
+                        help="carpeta de la biblioteca (la de libprescora.so)")
+    parser.add_argument("--id", default="RX0000000003", help="identificador de la prescripción")
+    args = parser.parse_args()
+    lib = load(args.carpeta)
+    ok = dispense(lib, args.id)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
