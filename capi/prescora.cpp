@@ -202,8 +202,8 @@ class EventosC : public Interface::CInterfaceEvents {
 };
 
 struct prescora_interface {
+  EventosC eventos;  // outlives the front object that points at it
   Interface::CInterface value;
-  EventosC eventos;
 };
 
 extern "C" {

@@ -143,11 +143,19 @@ dispensed() { # dispensed ID COMMAND...: ran, and the simulator confirmed that v
   "${run_env[@]}" "$@" && grep -q "solicitudDispensacion $id aceptada" "$work/simulador.out"
 }
 check "CMake C++ host dispenses" dispensed RX0000000001 "$work/host-cmake/host" RX0000000001
-check "CMake C host dispenses" dispensed RX0000000002 "$work/host-cmake/host-c" RX0000000002
+c_host_events() {
+  dispensed RX0000000002 "$work/host-cmake/host-c" RX0000000002 >"$work/host-c.log" &&
+    grep -q "al iniciar: RX0000000002" "$work/host-c.log" &&
+    grep -q "al terminar: correcto=1 tipo=1" "$work/host-c.log" || { cat "$work/host-c.log"; return 1; }
+}
+check "CMake C host dispenses, with the front object's events" c_host_events
 check "pkg-config C++ host dispenses" dispensed RX0000000003 "$work/host-pc" RX0000000003
 check "pkg-config C host dispenses" dispensed RX0000000005 "$work/host-c-pc" RX0000000005
-check "Python (ctypes) dispenses" dispensed RX-LENTA \
-  python3 examples/python/prescora_ejemplo.py --carpeta "$folder" --id RX-LENTA
+python_dispenses() {
+  dispensed RX-LENTA python3 examples/python/prescora_ejemplo.py --carpeta "$folder" --id RX-LENTA \
+    >"$work/python.log" && grep -Eq "bucle de mensajes: [1-9][0-9]* pasadas" "$work/python.log"
+}
+check "Python (ctypes) dispenses a slow answer, its message loop called while it waits" python_dispenses
 rejected() { ! "${run_env[@]}" "$work/host-cmake/host" RX0000000001 >"$work/again.log"; grep -q "rechazo 1005" "$work/again.log"; }
 check "a second dispensing of the same prescription is rejected, not confirmed" rejected
 

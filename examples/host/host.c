@@ -10,6 +10,16 @@ static void print_text(const char* label, char* text) {
   prescora_free(text);
 }
 
+static void al_iniciar(void* contexto, const char* id) {
+  (void)contexto;
+  printf("al iniciar: %s\n", id);
+}
+
+static void al_terminar(void* contexto, int correcto, int32_t tipo) {
+  (void)contexto;
+  printf("al terminar: correcto=%d tipo=%d\n", correcto, (int)tipo);
+}
+
 int main(int argc, char** argv) {
   prescora_interface* front = prescora_interface_new();
   prescora_peticion* request = prescora_peticion_new();
@@ -27,6 +37,7 @@ int main(int argc, char** argv) {
   prescora_peticion_set_Idioma(request, "es");
   prescora_peticion_set_EnvasesDispensados(request, "1");
 
+  prescora_interface_set_eventos(front, al_iniciar, al_terminar, NULL);
   prescora_respuesta* response = prescora_interface_SolicitudDispensacion(front, request);
   int done = prescora_respuesta_DispensacionRealizada(response);
   print_text("", prescora_peticion_IDPrescripcion(request));

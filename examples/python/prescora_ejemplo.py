@@ -13,12 +13,18 @@ import os
 import sys
 
 
+# The message-loop hook: the library calls it on every pass of its wait, where a program with a
+# window would process its events.
+BUCLE_MENSAJES = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
+
+
 def load(folder):
     lib = ctypes.CDLL(os.path.join(folder, "libprescora.so"))
     handle = ctypes.c_void_p
     text_out = ctypes.c_void_p  # a char * the library allocated: read it, then prescora_free
     signatures = {
         "prescora_free": (None, [ctypes.c_void_p]),
+        "prescora_set_bucle_mensajes": (ctypes.c_int32, [BUCLE_MENSAJES, ctypes.c_void_p]),
         "prescora_ultimo_error": (ctypes.c_int32, []),
         "prescora_interface_new": (handle, []),
         "prescora_interface_free": (None, [handle]),
@@ -90,7 +96,17 @@ def dispense(lib, prescription):
         for name, value in fields.items():
             set_text(lib, f"prescora_peticion_set_{name}", request, value)
 
+        passes = 0
+
+        def on_wait(_context):
+            nonlocal passes
+            passes += 1
+
+        hook = BUCLE_MENSAJES(on_wait)  # kept alive while the library may call it
+        lib.prescora_set_bucle_mensajes(hook, None)
         response = lib.prescora_interface_SolicitudDispensacion(front, request)
+        lib.prescora_set_bucle_mensajes(BUCLE_MENSAJES(), None)
+        print(f"bucle de mensajes: {passes} pasadas")
         try:
             done = bool(lib.prescora_respuesta_DispensacionRealizada(response))
             print(f"{text(lib, lib.prescora_peticion_IDPrescripcion(request))}: "
