@@ -120,7 +120,17 @@ pkg_config_build() {
 check "example host: pkg-config build (C++ and C)" pkg_config_build
 
 # ---- Against the simulator ---------------------------------------------------------------------
-"$folder/prescora-simulador" --port 0 --datos "$prefix/share/prescora/datos-ejemplo.ini" \
+# Prescriptions of the check's own, so that each host dispenses one of its own.
+{
+  printf '[Servicio]\nCodigoCorrecto = 0000\nTextoCorrecto = Dispensación realizada\n'
+  printf '[Usuario:FARM01]\nClave = clave01\n[Paciente:KIT0000001]\nNombre = Paciente del kit\n'
+  for id in RXK0000001 RXK0000002 RXK0000003 RXK0000004 RXK0000005 RXK0000006; do
+    printf '[Prescripcion:%s]\nTIS = KIT0000001\nCodProducto = 600001\nFechaPrescripcion = 20261201\n' "$id"
+  done
+  # Answered late enough for the waiting host's message loop to run many times.
+  printf '[Prescripcion:RXK-LENTA]\nTIS = KIT0000001\nCodProducto = 600002\nFechaPrescripcion = 20261201\nRetraso = 1500\n'
+} >"$work/datos.ini"
+"$folder/prescora-simulador" --port 0 --datos "$work/datos.ini" \
   >"$work/simulador.out" 2>"$work/simulador.err" &
 sim_pid=$!
 url=""
@@ -142,21 +152,21 @@ dispensed() { # dispensed ID COMMAND...: ran, and the simulator confirmed that v
   shift
   "${run_env[@]}" "$@" && grep -q "solicitudDispensacion $id aceptada" "$work/simulador.out"
 }
-check "CMake C++ host dispenses" dispensed RX0000000001 "$work/host-cmake/host" RX0000000001
+check "CMake C++ host dispenses" dispensed RXK0000001 "$work/host-cmake/host" RXK0000001
 c_host_events() {
-  dispensed RX0000000002 "$work/host-cmake/host-c" RX0000000002 >"$work/host-c.log" &&
-    grep -q "al iniciar: RX0000000002" "$work/host-c.log" &&
+  dispensed RXK0000002 "$work/host-cmake/host-c" RXK0000002 >"$work/host-c.log" &&
+    grep -q "al iniciar: RXK0000002" "$work/host-c.log" &&
     grep -q "al terminar: correcto=1 tipo=1" "$work/host-c.log" || { cat "$work/host-c.log"; return 1; }
 }
 check "CMake C host dispenses, with the front object's events" c_host_events
-check "pkg-config C++ host dispenses" dispensed RX0000000003 "$work/host-pc" RX0000000003
-check "pkg-config C host dispenses" dispensed RX0000000005 "$work/host-c-pc" RX0000000005
+check "pkg-config C++ host dispenses" dispensed RXK0000003 "$work/host-pc" RXK0000003
+check "pkg-config C host dispenses" dispensed RXK0000004 "$work/host-c-pc" RXK0000004
 python_dispenses() {
-  dispensed RX-LENTA python3 examples/python/prescora_ejemplo.py --carpeta "$folder" --id RX-LENTA \
+  dispensed RXK-LENTA python3 examples/python/prescora_ejemplo.py --carpeta "$folder" --id RXK-LENTA \
     >"$work/python.log" && grep -Eq "bucle de mensajes: [1-9][0-9]* pasadas" "$work/python.log"
 }
 check "Python (ctypes) dispenses a slow answer, its message loop called while it waits" python_dispenses
-rejected() { ! "${run_env[@]}" "$work/host-cmake/host" RX0000000001 >"$work/again.log"; grep -q "rechazo 1005" "$work/again.log"; }
+rejected() { ! "${run_env[@]}" "$work/host-cmake/host" RXK0000001 >"$work/again.log"; grep -q "rechazo 1005" "$work/again.log"; }
 check "a second dispensing of the same prescription is rejected, not confirmed" rejected
 
 # ---- The Debian package ------------------------------------------------------------------------
