@@ -166,6 +166,17 @@ python_dispenses() {
     >"$work/python.log" && grep -Eq "bucle de mensajes: [1-9][0-9]* pasadas" "$work/python.log"
 }
 check "Python (ctypes) dispenses a slow answer, its message loop called while it waits" python_dispenses
+no_launcher() {
+  # A copy of the installation without executor.exe: the failure must come back as an error item.
+  local broken=$work/sin-lanzador
+  cp -a "$folder" "$broken"
+  rm -f "$broken/executor.exe"
+  ! "${run_env[@]}" python3 examples/python/prescora_ejemplo.py --carpeta "$broken" --id RXK0000005 \
+    >"$work/broken.log" || return 1
+  grep -q "DatosValidos=0" "$work/broken.log" && grep -q "error 53 " "$work/broken.log" ||
+    { cat "$work/broken.log"; return 1; }
+}
+check "a dispensing that fails comes back through the C interface as error 53, not a crash" no_launcher
 rejected() { ! "${run_env[@]}" "$work/host-cmake/host" RXK0000001 >"$work/again.log"; grep -q "rechazo 1005" "$work/again.log"; }
 check "a second dispensing of the same prescription is rejected, not confirmed" rejected
 
