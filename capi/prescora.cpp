@@ -353,7 +353,7 @@ char* prescora_peticion_ToString(prescora_peticion* peticion, int envelope) {
 
 namespace {
 
-std::vector<std::string>& Lista(Interface::CRespuestaPeticion& respuesta, prescora_lista lista) {
+std::vector<std::string>& Lista(Interface::CRespuestaPeticion& respuesta, int32_t lista) {
   switch (lista) {
     case PRESCORA_CODIGO_AVISO:
       return respuesta.m_colCodigoAviso();
@@ -381,15 +381,14 @@ void prescora_respuesta_free(prescora_respuesta* respuesta) {
 PRESCORA_VALUE_GET_SET(respuesta, m_intNAvisos, int16_t, int16_t)
 PRESCORA_VALUE_GET_SET(respuesta, m_intNMotivosRechazo, int16_t, int16_t)
 
-int32_t prescora_respuesta_count(const prescora_respuesta* respuesta, prescora_lista lista) {
+int32_t prescora_respuesta_count(const prescora_respuesta* respuesta, int32_t lista) {
   return Trap("prescora_respuesta_count", int32_t{0}, [&] {
     auto& record = const_cast<Interface::CRespuestaPeticion&>(Use(respuesta).value);
     return static_cast<int32_t>(Lista(record, lista).size());
   });
 }
 
-char* prescora_respuesta_item(const prescora_respuesta* respuesta, prescora_lista lista,
-                              int32_t index) {
+char* prescora_respuesta_item(const prescora_respuesta* respuesta, int32_t lista, int32_t index) {
   return Trap("prescora_respuesta_item", static_cast<char*>(nullptr), [&] {
     auto& record = const_cast<Interface::CRespuestaPeticion&>(Use(respuesta).value);
     const auto& items = Lista(record, lista);
@@ -397,15 +396,14 @@ char* prescora_respuesta_item(const prescora_respuesta* respuesta, prescora_list
   });
 }
 
-int32_t prescora_respuesta_add(prescora_respuesta* respuesta, prescora_lista lista,
-                               const char* value) {
+int32_t prescora_respuesta_add(prescora_respuesta* respuesta, int32_t lista, const char* value) {
   return Status("prescora_respuesta_add", [&] {
     auto& items = Lista(Use(respuesta).value, lista);
     items.push_back(Texto(value));
   });
 }
 
-int32_t prescora_respuesta_clear(prescora_respuesta* respuesta, prescora_lista lista) {
+int32_t prescora_respuesta_clear(prescora_respuesta* respuesta, int32_t lista) {
   return Status("prescora_respuesta_clear", [&] { Lista(Use(respuesta).value, lista).clear(); });
 }
 

@@ -127,7 +127,8 @@ PRESCORA_C_API char* prescora_peticion_ToString(prescora_peticion* peticion, int
 
 typedef struct prescora_respuesta prescora_respuesta;
 
-/* The four lists of a response. */
+/* The four lists of a response (passed as int32_t: a host may send any number, which is refused).
+ */
 typedef enum prescora_lista {
   PRESCORA_CODIGO_AVISO = 0,
   PRESCORA_TEXTO_AVISO = 1,
@@ -146,14 +147,12 @@ PRESCORA_C_API int32_t prescora_respuesta_set_m_intNMotivosRechazo(prescora_resp
                                                                    int16_t value);
 /* The lists m_colCodigoAviso, m_colTextoAviso, m_colCodigoMotivosRechazo and
  * m_colTextoMotivosRechazo: length, item (from 0), append, empty. */
-PRESCORA_C_API int32_t prescora_respuesta_count(const prescora_respuesta* respuesta,
-                                                prescora_lista lista);
-PRESCORA_C_API char* prescora_respuesta_item(const prescora_respuesta* respuesta,
-                                             prescora_lista lista, int32_t index);
-PRESCORA_C_API int32_t prescora_respuesta_add(prescora_respuesta* respuesta, prescora_lista lista,
+PRESCORA_C_API int32_t prescora_respuesta_count(const prescora_respuesta* respuesta, int32_t lista);
+PRESCORA_C_API char* prescora_respuesta_item(const prescora_respuesta* respuesta, int32_t lista,
+                                             int32_t index);
+PRESCORA_C_API int32_t prescora_respuesta_add(prescora_respuesta* respuesta, int32_t lista,
                                               const char* value);
-PRESCORA_C_API int32_t prescora_respuesta_clear(prescora_respuesta* respuesta,
-                                                prescora_lista lista);
+PRESCORA_C_API int32_t prescora_respuesta_clear(prescora_respuesta* respuesta, int32_t lista);
 /* False after a failed dispensing call: the response is then the internal error response. */
 PRESCORA_C_API int prescora_respuesta_DatosValidos(const prescora_respuesta* respuesta);
 PRESCORA_C_API int32_t prescora_respuesta_set_DatosValidos(prescora_respuesta* respuesta,
