@@ -101,6 +101,7 @@ platform::Failure HandleFailure(std::string_view procedure, std::exception_ptr e
     std::string line = options.logPrefix;
     line.append(procedure);
     line += ":(" + std::to_string(failure.Number()) + ")" + failure.Description();
+    if (options.logTail) line += options.logTail();
     objLog().Writeln(line);
   } catch (...) {
   }

@@ -54,10 +54,12 @@ struct TrapOptions {
   bool store = true;
   // Called with the failure before it is recorded, to adjust it.
   std::function<void(platform::Failure&)> adjust;
+  // Its text is appended to the log line (after `adjust` ran).
+  std::function<std::string()> logTail;
 };
 
 // Logs and records a trapped failure of `procedure`: StoreError, then the message-log line
-// prefix + procedure + ":(" + number + ")" + description. Returns the failure.
+// prefix + procedure + ":(" + number + ")" + description + tail. Returns the failure.
 platform::Failure HandleFailure(std::string_view procedure, std::exception_ptr error,
                                 const TrapOptions& options = {}) noexcept;
 

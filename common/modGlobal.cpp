@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "common/platform/convert.h"
 #include "common/platform/profile.h"
 
 namespace PRESCORA_NS {
@@ -74,13 +73,17 @@ std::string AddBackslash(std::string_view strPath) noexcept {
 
 std::string FormatDate(std::string_view strDate) noexcept {
   try {
-    if (strDate.empty() || !platform::convert::IsNumeric(strDate)) return {};
-    auto mid = [&](std::size_t start, std::size_t count) {
-      return start < strDate.size() ? std::string(strDate.substr(start, count)) : std::string();
-    };
-    std::string right = strDate.size() <= 2 ? std::string(strDate)
-                                            : std::string(strDate.substr(strDate.size() - 2));
-    return mid(0, 4) + "/" + mid(4, 2) + "/" + right;
+    // Only a whole yyyymmdd: a shorter or longer number would come out as a date that does not
+    // exist ("2024051" as 2024/05/51).
+    if (strDate.size() != 8) return {};
+    for (char c : strDate)
+      if (c < '0' || c > '9') return {};
+    std::string out(strDate.substr(0, 4));
+    out += '/';
+    out.append(strDate.substr(4, 2));
+    out += '/';
+    out.append(strDate.substr(6, 2));
+    return out;
   } catch (...) {
     return {};
   }

@@ -35,7 +35,7 @@ void ClearCollection(std::vector<T>& col) noexcept {
   col.clear();
 }
 
-// "yyyymmdd" to "yyyy/mm/dd"; "" when empty or not a number. The length is not checked.
+// "yyyymmdd" to "yyyy/mm/dd"; "" for anything but exactly eight digits.
 std::string FormatDate(std::string_view strDate) noexcept;
 
 // Entry and exit trace lines of an operation. The exit line is written when the scope ends, with

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job on a fresh machine: builds Prescora, lays out a library folder in a temporary
 # directory (the libraries' settings pointing at the simulator), starts the regional-service
-# simulator, dispenses a sample prescription through the dispensing library and the real
-# executor.exe, prints the result and stops the simulator.
+# simulator, retrieves a sample patient's pending prescriptions through the retrieval library,
+# dispenses one of them through the dispensing library and the real executor.exe, retrieves again
+# to show it gone, prints the results and stops the simulator.
 #
 #   scripts/demo.sh              the folder is removed at the end
 #   scripts/demo.sh --conservar  the folder stays, to look at its logs, audit and spool files
@@ -14,7 +15,8 @@ keep=0
 scripts/install-deps.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DPRESCORA_WERROR=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target Interface executor prescora-simulador prescora-dispensar
+cmake --build "$build" -j"$(nproc)" --target Interface Initiator executor \
+  prescora-simulador prescora-dispensar prescora-recuperar
 bin="$build/bin"
 
 folder=$(mktemp -d "${TMPDIR:-/tmp}/prescora-demo-XXXXXX")
@@ -32,8 +34,9 @@ finish() {
 }
 trap finish EXIT
 
-# An installation is one folder: the library, the launcher and the host side by side.
-cp "$bin/libInterface.so" "$bin/executor.exe" "$bin/prescora-dispensar" "$folder/"
+# An installation is one folder: the libraries, the launcher and the hosts side by side.
+cp "$bin/libInterface.so" "$bin/libInitiator.so" "$bin/executor.exe" "$bin/prescora-dispensar" \
+  "$bin/prescora-recuperar" "$folder/"
 
 "$bin/prescora-simulador" --port 0 --datos tools/simulador/datos-ejemplo.ini \
   >"$folder/simulador.out" 2>"$folder/simulador.err" &
@@ -56,7 +59,16 @@ echo "Carpeta de la biblioteca: $folder"
 echo "Servicio (simulador):     $url"
 echo
 status=0
+# The sample patient of the simulator's data, and the user of the sample request.
+recuperar=("$folder/prescora-recuperar" --tis BBBB000001 --usuario FARM01 --clave clave01)
+echo "== Prescripciones pendientes del paciente BBBB000001 =="
+"${recuperar[@]}" || status=$?
+echo
+echo "== Dispensación de RX0000000001 =="
 "$folder/prescora-dispensar" --archivo tools/dispensar/peticion-ejemplo.ini || status=$?
+echo
+echo "== De nuevo, las pendientes del paciente BBBB000001: RX0000000001 ya no está =="
+"${recuperar[@]}" || status=$?
 echo
 echo "Auditoría ($folder/Auditoria/audit.log):"
 sed 's/^/  /' "$folder/Auditoria/audit.log" 2>/dev/null || echo "  (vacía)"

@@ -75,11 +75,14 @@ TEST(AddBackslash, AppendsOneSlashUnlessThereIsOne) {
 
 TEST(FormatDate, SlashesACompactDate) {
   EXPECT_EQ(FormatDate("20240517"), "2024/05/17");
-  EXPECT_EQ(FormatDate("2024051"), "2024/05/51");  // the length is not checked
+  // Anything but eight digits would show a date that does not exist.
+  EXPECT_EQ(FormatDate("2024051"), "");
+  EXPECT_EQ(FormatDate("202405170"), "");
+  EXPECT_EQ(FormatDate(" 20240517"), "");
   EXPECT_EQ(FormatDate(""), "");
   EXPECT_EQ(FormatDate("2024-05-17"), "");
   EXPECT_EQ(FormatDate("abc"), "");
-  EXPECT_EQ(FormatDate("12"), "12//12");
+  EXPECT_EQ(FormatDate("12"), "");
 }
 
 TEST(SharedObjects, EachThreadHasItsOwnSet) {

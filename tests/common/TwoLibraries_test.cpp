@@ -2,6 +2,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include <memory>
 #include <string>
 #include <thread>
@@ -9,6 +12,7 @@
 
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
+#include "support/SettingsFile.h"
 #include "tests/common/TempFolder.h"
 
 namespace {
@@ -91,6 +95,34 @@ TEST(TwoLibraries, EachThreadOfTheHostHasItsOwnSet) {
   EXPECT_EQ(seen, "0");
   EXPECT_EQ(Call(*interface, "ErrorCount"), "1");
   Call(*interface, "ResetErrors");
+}
+
+// A host linking both libraries, run from a library folder of its own: a refused dispensing and a
+// retrieval without a card identifier on one thread. Each front object reports its own error
+// only, and each library writes its own log.
+TEST(TwoLibraries, RealFrontObjectsKeepTheirErrorsAndLogsApart) {
+  TempFolder dir;
+  for (std::string file : {"libInterface.so", "libInitiator.so"})
+    std::filesystem::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + file, dir / file);
+  std::filesystem::copy_file(std::string(PRESCORA_TEST_DIR) + "/prescora-host-both",
+                             dir / "prescora-host-both");
+  WriteSettings(dir / "Interface.ini", {{"Configuracion.Servicio", "http://127.0.0.1:1/wsdl"}});
+
+  std::string output;
+  FILE* host = popen((dir / "prescora-host-both").c_str(), "r");
+  ASSERT_NE(host, nullptr);
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, host) != nullptr) output += buffer;
+  EXPECT_EQ(pclose(host), 0);
+  EXPECT_EQ(output, "interface 32002\ninitiator 32014\n");
+
+  std::string interfaceLog = ReadAll(dir / "Interface.log");
+  std::string initiatorLog = ReadAll(dir / "Initiator.log");
+  EXPECT_NE(interfaceLog.find("(32002)"), std::string::npos) << interfaceLog;
+  EXPECT_EQ(interfaceLog.find("CInitiator"), std::string::npos) << interfaceLog;
+  EXPECT_NE(initiatorLog.find("CInitiator.RecuperarPrescripciones:(32014)"), std::string::npos);
+  // Both banners say "Iniciando la clase CInterface"; no dispensing line is in this one.
+  EXPECT_EQ(initiatorLog.find("SolicitudDispensacion"), std::string::npos) << initiatorLog;
 }
 
 }  // namespace
