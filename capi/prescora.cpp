@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include <prescora/Initiator/CInitiator.h>
+#include <prescora/Initiator/common/platform/events.h>
 #include <prescora/Interface/CInterface.h>
 #include <prescora/Interface/common/platform/events.h>
 
@@ -273,6 +275,7 @@ int32_t prescora_set_bucle_mensajes(prescora_bucle_mensajes funcion, void* conte
     std::function<void()> hook;
     if (funcion != nullptr) hook = [funcion, contexto] { funcion(contexto); };
     Interface::platform::events::SetMessageLoopHook(hook);
+    Initiator::platform::events::SetMessageLoopHook(hook);
   });
 }
 
@@ -481,6 +484,123 @@ prescora_respuesta* prescora_interface_SolicitudDispensacion(prescora_interface*
                 auto* respuesta = new prescora_respuesta();
                 respuesta->value = object.value.SolicitudDispensacion(request.value);
                 return respuesta;
+              });
+}
+
+}  // extern "C"
+
+// ---- Retrieval query argument ------------------------------------------------------------------
+
+struct prescora_argumento {
+  Initiator::CArgument value;
+};
+
+struct prescora_prescripciones {
+  Initiator::CPrescripciones value;
+};
+
+struct prescora_initiator {
+  Initiator::CInitiator value;
+};
+
+extern "C" {
+
+prescora_argumento* prescora_argumento_new(void) {
+  return Trap("prescora_argumento_new", static_cast<prescora_argumento*>(nullptr),
+              Nuevo<prescora_argumento>);
+}
+
+void prescora_argumento_free(prescora_argumento* argumento) {
+  delete argumento;
+}
+
+PRESCORA_TEXT_GET_SET(argumento, Usuario)
+PRESCORA_TEXT_GET_SET(argumento, Password)
+PRESCORA_TEXT_GET_SET(argumento, TIS)
+PRESCORA_TEXT_GET_SET(argumento, TitularTarjeta)
+PRESCORA_VALUE_GET_SET(argumento, Idioma, int16_t, int16_t)
+
+char* prescora_argumento_Fecha(const prescora_argumento* argumento) {
+  return Trap("prescora_argumento_Fecha", static_cast<char*>(nullptr),
+              [&] { return Copia(Use(argumento).value.Fecha()); });
+}
+
+int prescora_argumento_RequiredFields(prescora_argumento* argumento) {
+  return Trap("prescora_argumento_RequiredFields", 0,
+              [&] { return Use(argumento).value.RequiredFields() ? 1 : 0; });
+}
+
+char* prescora_argumento_ToString(prescora_argumento* argumento) {
+  return Trap("prescora_argumento_ToString", static_cast<char*>(nullptr),
+              [&] { return Copia(Use(argumento).value.ToString()); });
+}
+
+// ---- Prescription list -------------------------------------------------------------------------
+
+void prescora_prescripciones_free(prescora_prescripciones* lista) {
+  delete lista;
+}
+
+int prescora_prescripciones_DatosValidos(const prescora_prescripciones* lista) {
+  return Trap("prescora_prescripciones_DatosValidos", 0,
+              [&] { return Use(lista).value.DatosValidos() ? 1 : 0; });
+}
+
+int32_t prescora_prescripciones_CodigoError(const prescora_prescripciones* lista) {
+  return Trap("prescora_prescripciones_CodigoError", int32_t{0},
+              [&] { return Use(lista).value.CodigoError(); });
+}
+
+char* prescora_prescripciones_DescripcionError(const prescora_prescripciones* lista) {
+  return Trap("prescora_prescripciones_DescripcionError", static_cast<char*>(nullptr),
+              [&] { return Copia(Use(lista).value.DescripcionError()); });
+}
+
+int32_t prescora_prescripciones_count(const prescora_prescripciones* lista) {
+  return Trap("prescora_prescripciones_count", int32_t{0},
+              [&] { return static_cast<int32_t>(Use(lista).value.Registros().size()); });
+}
+
+#define PRESCORA_RECORD_FIELD(CType, name, convert)                                         \
+  CType prescora_prescripcion_##name(const prescora_prescripciones* lista, int32_t index) { \
+    return Trap("prescora_prescripcion_" #name, static_cast<CType>(0), [&] {                \
+      const auto& registros = Use(lista).value.Registros();                                 \
+      return convert(registros[Indice(index, registros.size())].name());                    \
+    });                                                                                     \
+  }
+PRESCORA_RECORD_FIELD(char*, IDPrescripcion, Copia)
+PRESCORA_RECORD_FIELD(char*, FechaPrescripcion, Copia)
+PRESCORA_RECORD_FIELD(char*, CodigoProducto, Copia)
+PRESCORA_RECORD_FIELD(int16_t, EnvasesPrescritos, static_cast<int16_t>)
+PRESCORA_RECORD_FIELD(int32_t, RequiereVisado, static_cast<int32_t>)
+PRESCORA_RECORD_FIELD(int32_t, RegimenReceta, static_cast<int32_t>)
+#undef PRESCORA_RECORD_FIELD
+
+// ---- Retrieval front object --------------------------------------------------------------------
+
+prescora_initiator* prescora_initiator_new(void) {
+  return Trap("prescora_initiator_new", static_cast<prescora_initiator*>(nullptr),
+              Nuevo<prescora_initiator>);
+}
+
+void prescora_initiator_free(prescora_initiator* front) {
+  delete front;
+}
+
+prescora_errores* prescora_initiator_Errores(const prescora_initiator* front) {
+  return Trap("prescora_initiator_Errores", static_cast<prescora_errores*>(nullptr),
+              [&] { return new prescora_errores(Use(front).value.Errores()); });
+}
+
+prescora_prescripciones* prescora_initiator_RecuperarPrescripciones(prescora_initiator* front,
+                                                                    prescora_argumento* argumento) {
+  return Trap("prescora_initiator_RecuperarPrescripciones",
+              static_cast<prescora_prescripciones*>(nullptr), [&] {
+                auto& object = Use(front);
+                auto& argument = Use(argumento);
+                auto* lista = new prescora_prescripciones();
+                lista->value = object.value.RecuperarPrescripciones(argument.value);
+                return lista;
               });
 }
 

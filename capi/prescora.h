@@ -2,6 +2,8 @@
  *
  * Link libprescora.so from the installation's library folder (it loads libInterface.so and
  * libInitiator.so from beside itself; they take Interface.ini and the spool folders from there).
+ * Dispensing: prescora_peticion, prescora_interface, prescora_respuesta. Retrieval:
+ * prescora_argumento, prescora_initiator, prescora_prescripciones.
  *
  * Conventions, for every function below:
  *  - Objects are opaque handles, made by a *_new function (or returned by an operation) and
@@ -56,9 +58,9 @@ PRESCORA_C_API char* prescora_errores_HelpFile(const prescora_errores* errores, 
 
 /* ---- The message loop ------------------------------------------------------------------------ */
 
-/* Called on every pass of the dispensing library's waits on this thread (every few
- * milliseconds while a dispensing waits for its answer), so that a host with a user interface
- * keeps it alive. NULL removes it. */
+/* Called on every pass of both libraries' waits on this thread (every few milliseconds while a
+ * dispensing waits for its answer or the card reader waits for a card), so that a host with a
+ * user interface keeps it alive. NULL removes it. */
 typedef void (*prescora_bucle_mensajes)(void* contexto);
 PRESCORA_C_API int32_t prescora_set_bucle_mensajes(prescora_bucle_mensajes funcion, void* contexto);
 
@@ -202,6 +204,78 @@ PRESCORA_C_API int32_t prescora_interface_set_eventos(prescora_interface* front,
  * one in the request. The call returns within PeticionTimeOut seconds. */
 PRESCORA_C_API prescora_respuesta* prescora_interface_SolicitudDispensacion(
     prescora_interface* front, prescora_peticion* peticion);
+
+/* ---- Retrieval query argument (CArgument) --------------------------------------------------- */
+
+typedef struct prescora_argumento prescora_argumento;
+
+/* Fecha is the day of creation, as "yyyy/mm/dd". */
+PRESCORA_C_API prescora_argumento* prescora_argumento_new(void);
+PRESCORA_C_API void prescora_argumento_free(prescora_argumento* argumento);
+/* The service's user and password. */
+PRESCORA_TEXT_PROPERTY(argumento, Usuario);
+PRESCORA_TEXT_PROPERTY(argumento, Password);
+/* The patient's health-card identifier (mandatory) and the holder's name (informative); the card
+ * reader fills both. */
+PRESCORA_TEXT_PROPERTY(argumento, TIS);
+PRESCORA_TEXT_PROPERTY(argumento, TitularTarjeta);
+PRESCORA_C_API char* prescora_argumento_Fecha(const prescora_argumento* argumento);
+/* The language code sent to the service. */
+PRESCORA_C_API int16_t prescora_argumento_Idioma(const prescora_argumento* argumento);
+PRESCORA_C_API int32_t prescora_argumento_set_Idioma(prescora_argumento* argumento, int16_t value);
+/* Fecha and TIS are set. */
+PRESCORA_C_API int prescora_argumento_RequiredFields(prescora_argumento* argumento);
+/* The request element p70PeticionConsultaPNDPorTIS; "" when the rendering fails. */
+PRESCORA_C_API char* prescora_argumento_ToString(prescora_argumento* argumento);
+
+/* ---- Prescription list (CPrescripciones) and its records (CPrescripcion) -------------------- */
+
+typedef struct prescora_prescripciones prescora_prescripciones;
+
+/* RegimenReceta of a prescription */
+enum { PRESCORA_RECETA_ACTIVO = 0, PRESCORA_RECETA_PENSIONISTA = 1, PRESCORA_RECETA_OTRO = 2 };
+/* RequiereVisado */
+enum {
+  PRESCORA_NO_NECESITA = 0,
+  PRESCORA_PENDIENTE_VISAR = 1,
+  PRESCORA_YA_VISADA = 2,
+  PRESCORA_VISADO_RECHAZADO = 3
+};
+
+PRESCORA_C_API void prescora_prescripciones_free(prescora_prescripciones* lista);
+/* True when the service answered with error code 0. */
+PRESCORA_C_API int prescora_prescripciones_DatosValidos(const prescora_prescripciones* lista);
+PRESCORA_C_API int32_t prescora_prescripciones_CodigoError(const prescora_prescripciones* lista);
+PRESCORA_C_API char* prescora_prescripciones_DescripcionError(const prescora_prescripciones* lista);
+/* Registros: how many, and each field of the record at index (from 0), in the service's order. */
+PRESCORA_C_API int32_t prescora_prescripciones_count(const prescora_prescripciones* lista);
+PRESCORA_C_API char* prescora_prescripcion_IDPrescripcion(const prescora_prescripciones* lista,
+                                                          int32_t index);
+/* "yyyy/mm/dd", or "" when the service sent no valid date. */
+PRESCORA_C_API char* prescora_prescripcion_FechaPrescripcion(const prescora_prescripciones* lista,
+                                                             int32_t index);
+PRESCORA_C_API char* prescora_prescripcion_CodigoProducto(const prescora_prescripciones* lista,
+                                                          int32_t index);
+PRESCORA_C_API int16_t prescora_prescripcion_EnvasesPrescritos(const prescora_prescripciones* lista,
+                                                               int32_t index);
+PRESCORA_C_API int32_t prescora_prescripcion_RequiereVisado(const prescora_prescripciones* lista,
+                                                            int32_t index);
+PRESCORA_C_API int32_t prescora_prescripcion_RegimenReceta(const prescora_prescripciones* lista,
+                                                           int32_t index);
+
+/* ---- Retrieval front object (CInitiator) ---------------------------------------------------- */
+
+typedef struct prescora_initiator prescora_initiator;
+
+PRESCORA_C_API prescora_initiator* prescora_initiator_new(void);
+PRESCORA_C_API void prescora_initiator_free(prescora_initiator* front);
+/* A copy of the error items as of the end of the last retrieval. */
+PRESCORA_C_API prescora_errores* prescora_initiator_Errores(const prescora_initiator* front);
+/* The patient's prescriptions still to be dispensed (to release with
+ * prescora_prescripciones_free); a failure gives a list with DatosValidos false and the front
+ * object's error items. NULL only for a NULL handle or no memory. */
+PRESCORA_C_API prescora_prescripciones* prescora_initiator_RecuperarPrescripciones(
+    prescora_initiator* front, prescora_argumento* argumento);
 
 #ifdef __cplusplus
 }

@@ -57,6 +57,7 @@ layout() {
   local missing=0
   for f in lib/prescora/libInterface.so lib/prescora/libInitiator.so lib/prescora/libprescora.so \
     lib/prescora/executor.exe lib/prescora/prescora-dispensar lib/prescora/prescora-simulador \
+    lib/prescora/prescora-recuperar include/prescora/Initiator/CInitiator.h \
     lib/prescora/Interface.ini share/prescora/Interface.ini \
     include/prescora/prescora.h include/prescora/Interface/CInterface.h \
     include/prescora/Interface/Config.h include/prescora/Initiator/Config.h \
@@ -113,7 +114,7 @@ pkg_config_build() {
   export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
   # shellcheck disable=SC2046
   c++ -std=c++17 "${host_flags[@]}" examples/host/host.cpp -o "$work/host-pc" \
-    $(pkg-config --cflags --libs prescora-interface)
+    $(pkg-config --cflags --libs prescora-interface prescora-initiator)
   # shellcheck disable=SC2046
   cc "${host_flags[@]}" examples/host/host.c -o "$work/host-c-pc" $(pkg-config --cflags --libs prescora)
 }
@@ -152,7 +153,11 @@ dispensed() { # dispensed ID COMMAND...: ran, and the simulator confirmed that v
   shift
   "${run_env[@]}" "$@" && grep -q "solicitudDispensacion $id aceptada" "$work/simulador.out"
 }
-check "CMake C++ host dispenses" dispensed RXK0000001 "$work/host-cmake/host" RXK0000001
+cpp_host() {
+  dispensed RXK0000001 "$work/host-cmake/host" RXK0000001 KIT0000001 >"$work/host.log" &&
+    grep -q "^pendientes (0): RXK0000002" "$work/host.log" || { cat "$work/host.log"; return 1; }
+}
+check "CMake C++ host dispenses, then retrieves what is still pending" cpp_host
 c_host_events() {
   dispensed RXK0000002 "$work/host-cmake/host-c" RXK0000002 >"$work/host-c.log" &&
     grep -q "al iniciar: RXK0000002" "$work/host-c.log" &&
@@ -162,16 +167,20 @@ check "CMake C host dispenses, with the front object's events" c_host_events
 check "pkg-config C++ host dispenses" dispensed RXK0000003 "$work/host-pc" RXK0000003
 check "pkg-config C host dispenses" dispensed RXK0000004 "$work/host-c-pc" RXK0000004
 python_dispenses() {
-  dispensed RXK-LENTA python3 examples/python/prescora_ejemplo.py --carpeta "$folder" --id RXK-LENTA \
-    >"$work/python.log" && grep -Eq "bucle de mensajes: [1-9][0-9]* pasadas" "$work/python.log"
+  dispensed RXK-LENTA python3 examples/python/prescora_ejemplo.py --carpeta "$folder" \
+    --tis KIT0000001 --id RXK-LENTA >"$work/python.log" &&
+    grep -Eq "bucle de mensajes: [1-9][0-9]* pasadas" "$work/python.log" &&
+    grep -q "antes: .*RXK-LENTA" "$work/python.log" || { cat "$work/python.log"; return 1; }
 }
-check "Python (ctypes) dispenses a slow answer, its message loop called while it waits" python_dispenses
+check "Python (ctypes) retrieves, dispenses a slow answer (its message loop running), retrieves again" \
+  python_dispenses
 no_launcher() {
   # A copy of the installation without executor.exe: the failure must come back as an error item.
   local broken=$work/sin-lanzador
   cp -a "$folder" "$broken"
   rm -f "$broken/executor.exe"
-  ! "${run_env[@]}" python3 examples/python/prescora_ejemplo.py --carpeta "$broken" --id RXK0000005 \
+  ! "${run_env[@]}" python3 examples/python/prescora_ejemplo.py --carpeta "$broken" \
+    --tis KIT0000001 --id RXK0000005 \
     >"$work/broken.log" || return 1
   grep -q "DatosValidos=0" "$work/broken.log" && grep -q "error 53 " "$work/broken.log" ||
     { cat "$work/broken.log"; return 1; }

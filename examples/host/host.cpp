@@ -1,9 +1,11 @@
 // A pharmacy application in a few lines: dispenses one prescription of the simulator's sample
-// data through the installed dispensing library and prints the response.
+// data through the installed dispensing library and prints the response; given the patient's
+// TIS, it then lists what is still pending through the retrieval library.
 //
-//   host RX0000000001        exit status 0 when the service confirmed the dispensing
+//   host RX0000000001 [BBBB000001]   exit status 0 when the service confirmed the dispensing
 #include <iostream>
 
+#include <prescora/Initiator/CInitiator.h>
 #include <prescora/Interface/CInterface.h>
 
 int main(int argc, char** argv) {
@@ -38,5 +40,18 @@ int main(int argc, char** argv) {
     std::cout << "  rechazo " << code << "\n";
   for (const auto& e : front.Errores())
     std::cout << "  error " << e.Number() << " " << e.Description() << "\n";
+
+  if (argc > 2) {
+    Initiator::CArgument argument;
+    argument.set_Usuario("FARM01");
+    argument.set_Password("clave01");
+    argument.set_TIS(argv[2]);
+    Initiator::CInitiator initiator;
+    Initiator::CPrescripciones list = initiator.RecuperarPrescripciones(argument);
+    std::cout << "pendientes (" << list.CodigoError() << "):";
+    for (const auto& p : list.Registros()) std::cout << " " << p.IDPrescripcion();
+    std::cout << "\n";
+    if (!list.DatosValidos()) return 4;
+  }
   return response.DispensacionRealizada() ? 0 : 1;
 }

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Dispensing from Python through Prescora's C interface, with ctypes alone.
+"""Retrieval and dispensing from Python through Prescora's C interface, with ctypes alone.
 
-    python3 prescora_ejemplo.py [--carpeta /opt/prescora/lib/prescora] [--id RX0000000003]
+    python3 prescora_ejemplo.py [--carpeta /opt/prescora/lib/prescora] [--tis BBBB000001]
+                                [--id RX0000000001]
 
-The library folder is the installation's: libprescora.so is loaded from there, and the libraries
-take Interface.ini and the spool folders from there. Exit status 0 when the service confirmed the
-dispensing.
+Lists the patient's prescriptions still to be dispensed, dispenses one of them (--id, else the
+first) and lists them again. The library folder is the installation's: libprescora.so is loaded
+from there, and the libraries take Interface.ini and the spool folders from there. Exit status 0
+when the service confirmed the dispensing and the prescription is no longer pending.
 """
 import argparse
 import ctypes
@@ -43,6 +45,20 @@ def load(folder):
         "prescora_respuesta_DispensacionRealizada": (ctypes.c_int, [handle]),
         "prescora_respuesta_count": (ctypes.c_int32, [handle, ctypes.c_int]),
         "prescora_respuesta_item": (text_out, [handle, ctypes.c_int, ctypes.c_int32]),
+        "prescora_argumento_new": (handle, []),
+        "prescora_argumento_free": (None, [handle]),
+        "prescora_initiator_new": (handle, []),
+        "prescora_initiator_free": (None, [handle]),
+        "prescora_initiator_Errores": (handle, [handle]),
+        "prescora_initiator_RecuperarPrescripciones": (handle, [handle, handle]),
+        "prescora_prescripciones_free": (None, [handle]),
+        "prescora_prescripciones_DatosValidos": (ctypes.c_int, [handle]),
+        "prescora_prescripciones_CodigoError": (ctypes.c_int32, [handle]),
+        "prescora_prescripciones_DescripcionError": (text_out, [handle]),
+        "prescora_prescripciones_count": (ctypes.c_int32, [handle]),
+        "prescora_prescripcion_IDPrescripcion": (text_out, [handle, ctypes.c_int32]),
+        "prescora_prescripcion_CodigoProducto": (text_out, [handle, ctypes.c_int32]),
+        "prescora_prescripcion_FechaPrescripcion": (text_out, [handle, ctypes.c_int32]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -70,14 +86,39 @@ def set_text(lib, setter, obj, value):
         raise ValueError(f"{setter}: error {error}")
 
 
-def errors(lib, front):
-    items = lib.prescora_interface_Errores(front)
+def errors(lib, front, library="interface"):
+    items = getattr(lib, f"prescora_{library}_Errores")(front)
     try:
         return [(lib.prescora_errores_Number(items, i),
                  text(lib, lib.prescora_errores_Description(items, i)))
                 for i in range(lib.prescora_errores_count(items))]
     finally:
         lib.prescora_errores_free(items)
+
+
+def retrieve(lib, tis):
+    """The patient's prescriptions still to be dispensed, as (id, product, date) tuples."""
+    front = lib.prescora_initiator_new()
+    argument = lib.prescora_argumento_new()
+    try:
+        for name, value in {"Usuario": "FARM01", "Password": "clave01", "TIS": tis}.items():
+            set_text(lib, f"prescora_argumento_set_{name}", argument, value)
+        found = lib.prescora_initiator_RecuperarPrescripciones(front, argument)
+        try:
+            if not lib.prescora_prescripciones_DatosValidos(found):
+                code = lib.prescora_prescripciones_CodigoError(found)
+                message = text(lib, lib.prescora_prescripciones_DescripcionError(found))
+                print(f"consulta de {tis}: código {code} {message}", errors(lib, front, "initiator"))
+                return None
+            return [(text(lib, lib.prescora_prescripcion_IDPrescripcion(found, i)),
+                     text(lib, lib.prescora_prescripcion_CodigoProducto(found, i)),
+                     text(lib, lib.prescora_prescripcion_FechaPrescripcion(found, i)))
+                    for i in range(lib.prescora_prescripciones_count(found))]
+        finally:
+            lib.prescora_prescripciones_free(found)
+    finally:
+        lib.prescora_argumento_free(argument)
+        lib.prescora_initiator_free(front)
 
 
 def dispense(lib, prescription):
@@ -128,11 +169,24 @@ def main():
     parser = argparse.ArgumentParser(description="Dispensa una prescripción con Prescora.")
     parser.add_argument("--carpeta", default="/opt/prescora/lib/prescora",
                         help="carpeta de la biblioteca (la de libprescora.so)")
-    parser.add_argument("--id", default="RX0000000003", help="identificador de la prescripción")
+    parser.add_argument("--tis", default="BBBB000001", help="tarjeta sanitaria del paciente")
+    parser.add_argument("--id", help="prescripción que dispensar (por defecto, la primera pendiente)")
     args = parser.parse_args()
     lib = load(args.carpeta)
-    ok = dispense(lib, args.id)
-    return 0 if ok else 1
+
+    pending = retrieve(lib, args.tis)
+    if pending is None:
+        return 1
+    print(f"pendientes de {args.tis} antes:", " ".join(p[0] for p in pending) or "ninguna")
+    prescription = args.id or (pending[0][0] if pending else None)
+    if prescription is None:
+        return 1
+    ok = dispense(lib, prescription)
+    after = retrieve(lib, args.tis)
+    if after is None:
+        return 1
+    print(f"pendientes de {args.tis} después:", " ".join(p[0] for p in after) or "ninguna")
+    return 0 if ok and prescription not in [p[0] for p in after] else 1
 
 
 if __name__ == "__main__":

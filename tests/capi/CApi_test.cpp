@@ -110,6 +110,48 @@ TEST(CApiPeticion, ValuePropertiesAndTheRecordForm) {
   EXPECT_NE(form.find("Crema &lt;b&gt;&amp; co"), std::string::npos) << form;
 }
 
+struct Argumento {
+  prescora_argumento* a = prescora_argumento_new();
+  ~Argumento() { prescora_argumento_free(a); }
+};
+
+TEST(CApiArgumento, PropertiesRoundTripAndTheRequestElementEscapesThem) {
+  struct ArgumentProperty {
+    const char* name;
+    char* (*get)(const prescora_argumento*);
+    int32_t (*set)(prescora_argumento*, const char*);
+  };
+  const ArgumentProperty properties[] = {
+      {"Usuario", prescora_argumento_Usuario, prescora_argumento_set_Usuario},
+      {"Password", prescora_argumento_Password, prescora_argumento_set_Password},
+      {"TIS", prescora_argumento_TIS, prescora_argumento_set_TIS},
+      {"TitularTarjeta", prescora_argumento_TitularTarjeta, prescora_argumento_set_TitularTarjeta},
+  };
+  Argumento argument;
+  for (const auto& property : properties) {
+    SCOPED_TRACE(property.name);
+    for (const char* value : kValues) {
+      ASSERT_EQ(property.set(argument.a, value), 0);
+      EXPECT_EQ(Take(property.get(argument.a)), value);
+    }
+    EXPECT_EQ(property.set(argument.a, "\xC3"), 5);
+    EXPECT_EQ(Take(property.get(argument.a)), kValues[3]);
+  }
+  for (int16_t language : {int16_t{-32768}, int16_t{0}, int16_t{32767}}) {
+    ASSERT_EQ(prescora_argumento_set_Idioma(argument.a, language), 0);
+    EXPECT_EQ(prescora_argumento_Idioma(argument.a), language);
+  }
+  std::string fecha = Take(prescora_argumento_Fecha(argument.a));
+  EXPECT_EQ(fecha.size(), 10u);
+  EXPECT_EQ(fecha[4], '/');
+  EXPECT_EQ(prescora_argumento_RequiredFields(argument.a), 1);
+
+  ASSERT_EQ(prescora_argumento_set_Password(argument.a, "a&b<c>"), 0);
+  std::string element = Take(prescora_argumento_ToString(argument.a));
+  EXPECT_NE(element.find("p70PeticionConsultaPNDPorTIS"), std::string::npos);
+  EXPECT_NE(element.find("a&amp;b&lt;c&gt;"), std::string::npos) << element;
+}
+
 TEST(CApiRespuesta, ListsCountsAndFlagsRoundTrip) {
   Respuesta response;
   const prescora_lista lists[] = {PRESCORA_CODIGO_AVISO, PRESCORA_TEXTO_AVISO,
@@ -161,6 +203,11 @@ TEST(CApiMisuse, BecomesAnErrorItemNeverACrash) {
       {"NULL front dispensing",
        [] { return prescora_interface_SolicitudDispensacion(nullptr, nullptr) == nullptr; }, 91},
       {"NULL error list", [] { return prescora_errores_Description(nullptr, 0) == nullptr; }, 91},
+      {"NULL prescription list",
+       [] { return prescora_prescripcion_IDPrescripcion(nullptr, 0) == nullptr; }, 91},
+      {"NULL retrieval front object",
+       [] { return prescora_initiator_RecuperarPrescripciones(nullptr, nullptr) == nullptr; }, 91},
+      {"NULL argument", [] { return prescora_argumento_set_TIS(nullptr, "x") == 91; }, 91},
   };
   for (const auto& c : cases) {
     EXPECT_TRUE(c.call()) << c.what;
@@ -173,6 +220,9 @@ TEST(CApiMisuse, BecomesAnErrorItemNeverACrash) {
   prescora_respuesta_free(nullptr);
   prescora_interface_free(nullptr);
   prescora_errores_free(nullptr);
+  prescora_argumento_free(nullptr);
+  prescora_prescripciones_free(nullptr);
+  prescora_initiator_free(nullptr);
 }
 
 }  // namespace
