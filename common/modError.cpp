@@ -48,6 +48,8 @@ std::string OwnDescription(int32_t number) {
       return "Se ha excedido el tiempo máximo de espera para leer los datos de la tarjeta";
     case errInvalidPrescriptionId:
       return "El identificador de la prescripción no es válido";
+    case errDispensingInFlight:
+      return "Ya hay una dispensación en curso para esta prescripción";
     default:
       return platform::RuntimeDescription(number);
   }

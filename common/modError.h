@@ -32,6 +32,7 @@ enum OwnError : int32_t {
   errIniNotFound = 32016,
   errCardTimeout = 32018,
   errInvalidPrescriptionId = 32019,  // "El identificador de la prescripción no es válido"
+  errDispensingInFlight = 32020,     // "Ya hay una dispensación en curso para esta prescripción"
 };
 
 // The fixed Spanish description of one of the system's own errors (53 is the executor's).

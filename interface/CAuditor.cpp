@@ -27,10 +27,17 @@ CAuditor::CAuditor() noexcept {
   Trap(kProcedure, [&] {
     CFileAdmin admin;
     fixedFile_ = admin.GetAuditorPath() + "audit.log";
-    // An auditor that lives past midnight keeps the file of the day it was created.
-    dailyFile_ =
-        admin.GetAuditorPath() + platform::clock::Format(platform::clock::Now(), "yyMMdd") + ".log";
+    folder_ = admin.GetAuditorPath();
   });
+}
+
+std::string CAuditor::OutputFileName() const noexcept {
+  try {
+    if (!diaryStore_) return fixedFile_;
+    return folder_ + platform::clock::Format(platform::clock::Now(), "yyMMdd") + ".log";
+  } catch (...) {
+    return {};
+  }
 }
 
 CAuditor::~CAuditor() {
@@ -76,7 +83,7 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
       return;
     }
     if (strIdPrescripcion.empty()) Raise(errPrescriptionIdMissing, kProcedure);
-    const std::string& file = OutputFileName();
+    const std::string file = OutputFileName();
     const std::string& section = strIdPrescripcion;
     // A write the file system refuses is not a failure of the audit: the dispensing goes on.
     switch (intAction) {

@@ -46,9 +46,9 @@ class PRESCORA_API CAuditor {
   // True: the daily file, and times without the date.
   bool DiaryStore() const noexcept { return diaryStore_; }
   void set_DiaryStore(bool value) noexcept { diaryStore_ = value; }
-  const std::string& OutputFileName() const noexcept {
-    return diaryStore_ ? dailyFile_ : fixedFile_;
-  }
+  // The daily file is the one of the day of the call: an application that runs past midnight
+  // writes the next day's marks where its executors write them.
+  std::string OutputFileName() const noexcept;
 
   // Writes the keys of one action into the section of the identifier. True when written or
   // when there was nothing to write; a write the file system refuses does not count as failure.
@@ -67,8 +67,8 @@ class PRESCORA_API CAuditor {
  private:
   bool enable_ = true;
   bool diaryStore_ = false;
+  std::string folder_;
   std::string fixedFile_;
-  std::string dailyFile_;
 };
 
 }  // namespace PRESCORA_NS

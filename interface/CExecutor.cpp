@@ -1,13 +1,21 @@
 #include "interface/CExecutor.h"
 
+#include <unistd.h>
 #include "common/modError.h"
 #include "common/modGlobal.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "common/platform/checkpoint.h"
 #include "common/platform/component.h"
 #include "common/platform/convert.h"
+#include "common/platform/files.h"
 #include "common/platform/soap.h"
 #include "common/platform/xml.h"
 #include "interface/CAuditor.h"
 #include "interface/CConfig.h"
+#include "interface/CEnCurso.h"
 #include "interface/CFileAdmin.h"
 #include "interface/CRespuestaPeticion.h"
 #include "interface/PrescriptionId.h"
@@ -36,7 +44,95 @@ bool AnsweredWithFallback(const std::string& id) {
          kind == CAuditor::ResponseText(rcvInternal);
 }
 
+// Writes the answer into Recibidos, where the front object is waiting for it, or into Retrasados
+// when the front object has already answered the application. It is first written into
+// Retrasados and only then, in a step, moved into Recibidos: a process that dies in between
+// leaves it among the late answers, never nowhere. Raises 32008 when it cannot be written, or
+// cannot reach Recibidos while the front object waits (it stays in Retrasados then).
+void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPeticion& response) {
+  const std::string& id = enCurso.IdPrescripcion();
+  const std::string hidden = "." + id + "." + std::to_string(::getpid()) + ".xml";
+  admin.MakeDelayed();
+  admin.MakeReceived();
+  std::string staged;  // where the whole answer lies, under a name that replaced nothing
+  bool inDelayed = false;
+  if (response.ToXMLFile(admin.GetDelayedPath() + hidden)) {
+    try {
+      staged = admin.GetDelayedPath() +
+               platform::files::MoveWithoutReplacing(admin.GetDelayedPath() + hidden,
+                                                     admin.GetDelayedPath(), id, ".xml");
+      inDelayed = true;
+    } catch (...) {
+      std::remove((admin.GetDelayedPath() + hidden).c_str());
+    }
+  }
+  if (staged.empty()) {
+    // Retrasados cannot take it: the answer goes straight to where the front object looks.
+    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden)) {
+      // Written nowhere: the message log keeps what the service said.
+      std::string said;
+      auto add = [&](const std::vector<std::string>& codes, const std::vector<std::string>& texts) {
+        for (std::size_t i = 0; i < codes.size(); ++i)
+          said += " " + codes[i] + "." + (i < texts.size() ? texts[i] : std::string());
+      };
+      add(response.m_colCodigoAviso(), response.m_colTextoAviso());
+      add(response.m_colCodigoMotivosRechazo(), response.m_colTextoMotivosRechazo());
+      objLog().Writeln(id + " " + kSolicitud + ":Respuesta del servicio no guardada para " + id +
+                       ":" + said);
+      Raise(errExportDispensing, kSolicitud);
+    }
+    staged = admin.GetReceivedPath() + hidden;
+  }
+
+  CEnCurso::Paso paso(enCurso);
+  const bool late = handedOver ? enCurso.Estado() == CEnCurso::kCerrada : AnsweredWithFallback(id);
+  if (late) {
+    if (!inDelayed) {
+      try {
+        platform::files::MoveWithoutReplacing(staged, admin.GetDelayedPath(), id, ".xml");
+        inDelayed = true;
+      } catch (...) {
+      }
+    }
+    // Nothing more can come for this dispensing.
+    if (handedOver && inDelayed) enCurso.BorrarEstado();
+    if (inDelayed) return;
+  }
+  try {
+    platform::files::Rename(staged, admin.GetReceivedPath() + id + ".xml");
+  } catch (...) {
+    Raise(errExportDispensing, kSolicitud);
+  }
+}
+
+// An answer that does not read as a response is kept as the service sent it.
+void KeepRawAnswer(CFileAdmin& admin, const std::string& id, const xml::NodeList& answer) noexcept {
+  try {
+    std::string text = "<RespuestaServicio>";
+    for (const xml::Node& node : answer.items()) text += node.xml();
+    text += "</RespuestaServicio>\n";
+    admin.MakeDelayed();
+    const std::string hidden =
+        admin.GetDelayedPath() + "." + id + "." + std::to_string(::getpid()) + ".xml";
+    {
+      std::ofstream out(hidden, std::ios::binary);
+      out << text;
+      if (!out.flush()) return;
+    }
+    platform::files::MoveWithoutReplacing(hidden, admin.GetDelayedPath(), id, ".xml");
+  } catch (...) {
+  }
+}
+
 }  // namespace
+
+// The dispensing is no longer this executor's to send: the front object answered the application
+// already, or another executor has it.
+void CExecutor::NotSent(CEnCurso& enCurso, const std::string& estado) {
+  objLog().Writeln(Prefix() + kSolicitud + ":La dispensación " + enCurso.IdPrescripcion() +
+                   " no se envía: ya no está pendiente (" + estado + ")");
+  if (estado == CEnCurso::kCerrada) enCurso.BorrarEstado();
+}
 
 CExecutor::CExecutor() noexcept {
   TrapOptions options;
@@ -149,6 +245,11 @@ bool CExecutor::ConectarServicio() noexcept {
         const bool applyProxy = convert::ToInt16(utilizarProxy) != 0;
 
         if (soapClient_ == nullptr) platform::RaiseRuntime(platform::errObjectNotSet);
+        // Set before the service description is read, so that its download is bounded by the
+        // same time-out as the call: a slow description must not hold the executor while the
+        // application is answered without it.
+        if (convert::IsNumeric(timeOut))
+          soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
         soapClient_->mssoapinit(nombreServicio_);
 
         if (applyProxy) {
@@ -158,8 +259,6 @@ bool CExecutor::ConectarServicio() noexcept {
           soapClient_->ConnectorProperty("ProxyUser", usuario);
           soapClient_->ConnectorProperty("ProxyPassword", password);
         }
-        if (convert::IsNumeric(timeOut))
-          soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
 
         conectado_ = true;
         if (events_ != nullptr) events_->AlConectar();
@@ -193,11 +292,45 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
         if (!IsValidPrescriptionId(id)) Raise(errInvalidPrescriptionId, kSolicitud);
         if (events_ != nullptr) events_->AlIniciarSolicitudDispensacion();
 
+        platform::checkpoint::Reach("CExecutor.Inicio");
         CFileAdmin admin;
+        CEnCurso enCurso(id);
+        // Whether the dispensing was handed over by a front object (it has a state); a request
+        // spooled by other means is performed on its own, as it always was.
+        bool handedOver = false;
+        {
+          CEnCurso::Paso paso(enCurso);
+          const std::string estado = enCurso.Estado();
+          if (estado.empty() || estado == CEnCurso::kLanzada) {
+            if (!enCurso.TomarEjecutor()) Raise(errDispensingInFlight, kSolicitud);
+            handedOver = !estado.empty();
+            if (handedOver) enCurso.set_Estado(CEnCurso::kTomada);
+          } else if ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
+                     enCurso.EjecutorOcupado()) {
+            Raise(errDispensingInFlight, kSolicitud);
+          } else {
+            NotSent(enCurso, estado);
+            return;
+          }
+        }
+
         xml::Document request;
         if (!request.Load(admin.GetSendedPath() + id + ".xml")) Raise(errLoadXmlFile, kSolicitud);
 
         if (!ConectarServicio()) Raise(errConnectService, kSolicitud);
+
+        platform::checkpoint::Reach("CExecutor.Conectado");
+        if (handedOver) {
+          // Decided in a step: once the front object has answered with a fallback, nothing goes
+          // out; once this says "enviada", the front object knows an answer may still come.
+          CEnCurso::Paso paso(enCurso);
+          const std::string estado = enCurso.Estado();
+          if (estado != CEnCurso::kTomada) {
+            NotSent(enCurso, estado);
+            return;
+          }
+          enCurso.set_Estado(CEnCurso::kEnviada);
+        }
 
         objLog().Writeln(Prefix() + kSolicitud + ":Enviando mensaje SOAP 'PeticionDispensacion' " +
                          id);
@@ -218,20 +351,17 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
         objLog().Writeln(id + " " + "SolicitudDispensacion:Recibiendo mensaje SOAP " +
                          "'RespuestaPeticion' " + id);
         config.UpdateAndSaveReceived();
+        platform::checkpoint::Reach("CExecutor.Respuesta");
 
         CRespuestaPeticion response;
-        if (!response.FromXML(*answer)) Raise(errNodeListToResponse, kSolicitud);
-
-        // Written under another name and renamed into place: the waiting front object never
-        // reads half a file.
-        admin.MakeReceived();
-        if (!response.ToXMLFile(admin.GetReceivedPath() + id + ".xml"))
-          Raise(errExportDispensing, kSolicitud);
-
-        if (AnsweredWithFallback(id)) {
-          admin.MakeDelayed();
-          admin.MoveToDelayed(admin.GetReceivedPath(), id + ".xml");
+        if (!response.FromXML(*answer)) {
+          // The service answered: what it said is kept among the late answers, as it came.
+          KeepRawAnswer(admin, id, *answer);
+          Raise(errNodeListToResponse, kSolicitud);
         }
+
+        Deliver(admin, enCurso, handedOver, response);
+        platform::checkpoint::Reach("CExecutor.Entregada");
 
         if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion();
         result = true;

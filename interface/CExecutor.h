@@ -18,6 +18,7 @@ namespace PRESCORA_NS {
 namespace platform::soap {
 class Client;
 }
+class CEnCurso;
 
 // Events of the executor object. Override what you need; the object does not own the sink.
 class PRESCORA_API CExecutorEvents {
@@ -68,6 +69,7 @@ class PRESCORA_API CExecutor {
  private:
   // Initialises the SOAP client once, with the proxy and time-out settings.
   bool ConectarServicio() noexcept;
+  void NotSent(CEnCurso& enCurso, const std::string& estado);
   // What every message-log line of this object begins with.
   std::string Prefix() const;
   void LogLine(const std::string& text) noexcept;

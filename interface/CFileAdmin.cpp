@@ -1,5 +1,7 @@
 #include "interface/CFileAdmin.h"
 
+#include <unistd.h>
+
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
@@ -180,10 +182,23 @@ bool CFileAdmin::MoveToDelayed(const std::string& strFolder,
   TraceScope trace(kProcedure);
   return Trap(kProcedure, [&] {
     std::string source = AddBackslash(strFolder) + strFileTitle;
-    std::string destination = Root() + "Retrasados/" + strFileTitle;
+    const std::string delayed = Root() + "Retrasados/";
     // Moving a file onto itself would delete the only copy.
-    if (files::SameFile(source, destination)) return;
-    files::Copy(source, destination);
+    if (files::SameFile(source, delayed + strFileTitle)) return;
+    // A late answer never replaces another one kept there: a taken name gets " (2)", " (3)", ...
+    // The copy is made under a hidden name first, so a name is only ever given to a whole file.
+    const std::string temp = delayed + "." + strFileTitle + "." + std::to_string(::getpid());
+    files::Copy(source, temp);
+    const auto point = strFileTitle.rfind('.');
+    const std::string stem =
+        point == std::string::npos ? strFileTitle : strFileTitle.substr(0, point);
+    const std::string extension = point == std::string::npos ? "" : strFileTitle.substr(point);
+    try {
+      files::MoveWithoutReplacing(temp, delayed, stem, extension);
+    } catch (...) {
+      ::unlink(temp.c_str());
+      throw;
+    }
     if (files::IsFile(source)) {
       files::MakeWritable(source);
       files::Delete(source);

@@ -48,8 +48,9 @@ class PRESCORA_API CFileAdmin {
   bool DeleteFromSended(const std::string& strIdPrescripcion) noexcept;
   bool DeleteFromReceived(const std::string& strIdPrescripcion) noexcept;
 
-  // Moves strFolder/strFileTitle into Retrasados, replacing a file of that name there. False (and
-  // the source left in place) when the copy fails.
+  // Moves strFolder/strFileTitle into Retrasados. A file of that name already there is kept: the
+  // moved one becomes "name (2).ext" (or the next number free). False (and the source left in
+  // place) when the copy fails.
   bool MoveToDelayed(const std::string& strFolder, const std::string& strFileTitle) noexcept;
 
   // Deletes Interface.log once it has reached the configured size limit. Ignores every failure.

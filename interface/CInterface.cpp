@@ -5,6 +5,7 @@
 
 #include "common/modError.h"
 #include "common/modGlobal.h"
+#include "common/platform/checkpoint.h"
 #include "common/platform/clock.h"
 #include "common/platform/component.h"
 #include "common/platform/convert.h"
@@ -15,6 +16,7 @@
 #include "common/platform/soap.h"
 #include "interface/CAuditor.h"
 #include "interface/CConfig.h"
+#include "interface/CEnCurso.h"
 #include "interface/CFileAdmin.h"
 #include "interface/PrescriptionId.h"
 #include "interface/modGlobalInterface.h"
@@ -52,6 +54,39 @@ int32_t ElapsedSeconds(uint32_t start) {
   if (difference < INT32_MIN || difference > INT32_MAX)
     platform::RaiseRuntime(platform::errOverflow);
   return platform::convert::RoundToInt32(static_cast<double>(difference) / 1000.0);
+}
+
+// An answer file already waiting under the identifier belongs to an earlier dispensing of it. It
+// must not pass for this one's answer: an answer the application took in time (and the settings
+// keep) is renamed beside itself; any other joins the late ones. Neither replaces a file.
+void SetAsideEarlierAnswer(CFileAdmin& admin, const CEnCurso& enCurso) {
+  const std::string& id = enCurso.IdPrescripcion();
+  if (!admin.ExistResponseFile(id, fldReceived)) return;
+  const std::string from = admin.GetReceivedPath() + id + ".xml";
+  if (enCurso.Estado() == CEnCurso::kEntregada) {
+    platform::files::MoveWithoutReplacing(from, admin.GetReceivedPath(), id, ".xml");
+  } else {
+    admin.MakeDelayed();
+    platform::files::MoveWithoutReplacing(from, admin.GetDelayedPath(), id, ".xml");
+  }
+}
+
+// Records, inside a step, which response the application gets. Without the answer the dispensing
+// is closed, so that nothing of it goes out afterwards; when no executor can come any more (none
+// was started, or it has come and gone) the state is simply removed.
+void Close(CEnCurso& enCurso, bool found) {
+  if (found) {
+    enCurso.set_Estado(CEnCurso::kEntregada);
+    return;
+  }
+  const std::string estado = enCurso.Estado();
+  if (estado == CEnCurso::kPreparada ||
+      ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
+       !enCurso.EjecutorOcupado())) {
+    enCurso.BorrarEstado();
+    return;
+  }
+  enCurso.set_Estado(CEnCurso::kCerrada);
 }
 
 }  // namespace
@@ -114,6 +149,9 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   CPeticionDispensacion& request = objPeticionDispensacion;
   CRespuestaPeticion response;
   bool failed = false;
+  std::unique_ptr<CEnCurso> enCurso;
+  bool owned = false;   // this request reserved the identifier
+  bool closed = false;  // and has chosen the response
   try {
     std::string id;
     if (IsBlank(request.IDPrescripcion())) {
@@ -138,22 +176,31 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     const std::string sentFile = admin.GetSendedPath() + request.IDPrescripcion() + ".xml";
     const std::string receivedFile = admin.GetReceivedPath() + request.IDPrescripcion() + ".xml";
 
-    // A response file already waiting is the late answer of an earlier dispensing of this
-    // identifier (the executor checked the audit trail just before that dispensing recorded its
-    // fallback). It must not pass for this dispensing's answer: it joins the late ones.
-    if (admin.ExistResponseFile(id, fldReceived)) {
-      admin.MakeDelayed();
-      admin.MoveToDelayed(admin.GetReceivedPath(), id + ".xml");
+    // One identifier (letter case aside) is never in flight twice: another request of it, or its
+    // executor, still at work refuses this one before anything is written.
+    enCurso = std::make_unique<CEnCurso>(id);
+    {
+      CEnCurso::Paso paso(*enCurso);
+      if (!enCurso->TomarFrente() || enCurso->EjecutorOcupado())
+        Raise(errDispensingInFlight, kSolicitud);
+      SetAsideEarlierAnswer(admin, *enCurso);
+      admin.MakeSended();
+      enCurso->set_Estado(CEnCurso::kPreparada);
+      owned = true;
     }
 
     CAuditor& auditor = objAuditor();
     admin.MakeAuditor();
     auditor.Save(id, audHeader, rcvNone, "");
 
-    admin.MakeSended();
     if (!request.ToXMLFile(sentFile)) Raise(errExportRequest, kSolicitud);
 
     auditor.Save(id, audMarkPetitionDone, rcvNone, "");
+
+    {
+      CEnCurso::Paso paso(*enCurso);
+      enCurso->set_Estado(CEnCurso::kLanzada);
+    }
 
     if (events_ != nullptr) events_->AlIniciarSolicitudDispensacion(request.IDPrescripcion());
 
@@ -162,7 +209,17 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     if (!admin.ExistExecutorFile()) Raise(errExecutorNotFound, kSolicitud);
     platform::process::StartDetached(program, {"IDPres=" + id});
 
-    const bool found = WaitResponse(id);
+    bool found = WaitResponse(id);
+    platform::checkpoint::Reach("CInterface.EsperaTerminada");
+    {
+      // The last look and the fallback mark in one step: the executor, in its own step, either has
+      // put the answer where this look finds it, or will find the dispensing closed and neither
+      // send it nor leave its answer in Recibidos.
+      CEnCurso::Paso paso(*enCurso);
+      if (!found) found = admin.ExistResponseFile(id, fldReceived);
+      Close(*enCurso, found);
+      closed = true;
+    }
 
     ResponseTypeEnum type;
     std::string fileToRead;
@@ -194,14 +251,28 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
 
     const CConfig& config = objConfig();
     if (config.EliminarXMLPeticion() != 0) admin.DeleteFromSended(id);
-    if (type == rspReceived && config.EliminarXMLRespuesta() != 0) admin.DeleteFromReceived(id);
+    if (type == rspReceived && config.EliminarXMLRespuesta() != 0 && admin.DeleteFromReceived(id)) {
+      // Nothing is left to tell apart: the state of a delivered answer is kept only beside the
+      // file it speaks of.
+      CEnCurso::Paso paso(*enCurso);
+      enCurso->BorrarEstado();
+    }
 
     if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion(found, type);
   } catch (...) {
     HandleFailure(kSolicitud, std::current_exception());
     failed = true;
     response.SetInternalResponse(false);
+    // The application gets the error response: the dispensing must not go out after it.
+    if (owned && !closed) {
+      try {
+        CEnCurso::Paso paso(*enCurso);
+        if (enCurso->Estado() != CEnCurso::kEntregada) Close(*enCurso, false);
+      } catch (...) {
+      }
+    }
   }
+  enCurso.reset();
 
   try {
     errores_.ResetErrorsCollection();

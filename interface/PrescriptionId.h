@@ -1,18 +1,27 @@
 // The prescription identifier names the request and answer files, the launcher's argument and the
-// audit section. One that could leave the spool folders ("/") or break the audit file's sections
-// and lines ("[", "]", control characters) is refused before anything is written.
+// audit section. One that could leave the spool folders ("/"), break the audit file's sections
+// and lines ("[", "]", control characters), be cut by the launcher (a space ends its argument,
+// "=" ends the value) or not fit a file name with the suffixes the spool adds is refused before
+// anything is written.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "common/Export.h"
 
 namespace PRESCORA_NS {
 
+// Bytes. File names hold 255; the spool adds at most about 45 (" (n).xml", ".estado", the hidden
+// names files are written under before they are renamed into place).
+inline constexpr std::size_t kMaxPrescriptionIdLength = 200;
+
 inline bool IsValidPrescriptionId(std::string_view id) noexcept {
+  if (id.size() > kMaxPrescriptionIdLength) return false;
   for (char c : id) {
     auto byte = static_cast<unsigned char>(c);
-    if (c == '/' || c == '[' || c == ']' || byte < 0x20 || byte == 0x7F) return false;
+    if (c == '/' || c == '[' || c == ']' || c == ' ' || c == '=' || byte < 0x20 || byte == 0x7F)
+      return false;
   }
   return true;
 }

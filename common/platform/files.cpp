@@ -155,6 +155,75 @@ void Rename(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) RaiseFromErrno(errno);
 }
 
+std::string MoveWithoutReplacing(const std::string& from, const std::string& folder,
+                                 const std::string& stem, const std::string& extension) {
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  for (int n = 1; n < 10000; ++n) {
+    std::string name = stem + (n == 1 ? std::string() : " (" + std::to_string(n) + ")") + extension;
+    std::string to = base + name;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+      return name;
+    if (errno == EEXIST) continue;
+    if (errno != EINVAL && errno != ENOSYS) RaiseFromErrno(errno);
+    // A file system without the no-replace rename: a new link fails when the name is taken.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return name;
+    }
+    if (errno != EEXIST) RaiseFromErrno(errno);
+  }
+  RaiseFromErrno(EEXIST);
+}
+
+namespace {
+
+// One byte of a lock file, as fcntl wants it.
+struct flock OneByte(short type, std::uint64_t offset) {
+  struct flock region {};
+  region.l_type = type;
+  region.l_whence = SEEK_SET;
+  region.l_start = static_cast<off_t>(offset);
+  region.l_len = 1;
+  region.l_pid = 0;  // required for open file description locks
+  return region;
+}
+
+}  // namespace
+
+LockFile::LockFile(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) RaiseFromErrno(errno);
+}
+
+LockFile::~LockFile() {
+  if (fd_ >= 0) ::close(fd_);  // gives back every byte held
+}
+
+void LockFile::Lock() {
+  struct flock region = OneByte(F_WRLCK, 0);
+  while (::fcntl(fd_, F_OFD_SETLKW, &region) != 0) {
+    if (errno != EINTR) RaiseFromErrno(errno);
+  }
+}
+
+void LockFile::Unlock() noexcept {
+  struct flock region = OneByte(F_UNLCK, 0);
+  ::fcntl(fd_, F_OFD_SETLK, &region);
+}
+
+bool LockFile::TryLockByte(std::uint64_t offset) {
+  struct flock region = OneByte(F_WRLCK, offset);
+  if (::fcntl(fd_, F_OFD_SETLK, &region) == 0) return true;
+  if (errno == EAGAIN || errno == EACCES) return false;
+  RaiseFromErrno(errno);
+}
+
+bool LockFile::LockedByOther(std::uint64_t offset) const {
+  struct flock region = OneByte(F_WRLCK, offset);
+  if (::fcntl(fd_, F_OFD_GETLK, &region) != 0) RaiseFromErrno(errno);
+  return region.l_type != F_UNLCK;
+}
+
 namespace {
 
 // One queue of change notices per thread, opened on first use and kept: closing a queue waits for

@@ -45,6 +45,36 @@ void MakeWritable(const std::string& path);
 // Renames a file, replacing the destination.
 void Rename(const std::string& from, const std::string& to);
 
+// Moves a file into `folder` as `stem` + `extension`, or, when that name is taken, as
+// `stem` + " (2)" + `extension`, " (3)", ...: never replaces a file, also against another process
+// moving a file of the same name at the same moment. Returns the name given (without the folder).
+std::string MoveWithoutReplacing(const std::string& from, const std::string& folder,
+                                 const std::string& stem, const std::string& extension);
+
+// Locks of one lock file, held per opened file (open file description locks): two objects of one
+// process exclude each other as two processes do; a lock goes with the object, or with the process
+// when it ends however it ends, and is never inherited by a started program. Byte 0 serialises
+// short steps; every other byte may serve as a lock of its own, held as long as needed.
+class LockFile {
+ public:
+  // Opens the file, creating it when missing. Raises the file system's error when it cannot.
+  explicit LockFile(const std::string& path);
+  ~LockFile();
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+
+  // Waits for byte 0 and takes it; Unlock gives it back.
+  void Lock();
+  void Unlock() noexcept;
+  // Takes one byte (offset > 0) without waiting: false when someone else holds it.
+  bool TryLockByte(std::uint64_t offset);
+  // Whether someone else holds that byte.
+  bool LockedByOther(std::uint64_t offset) const;
+
+ private:
+  int fd_ = -1;
+};
+
 // Lets a polling loop sleep between its looks and still wake as soon as a file lands in one
 // folder (created in it or renamed into it). Best effort: when the folder cannot be watched (it
 // is missing, no watch is left), Watching() is false and Pause simply sleeps; a second watch

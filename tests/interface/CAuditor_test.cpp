@@ -37,16 +37,19 @@ class AuditorTest : public RecordsTest {
   }
 };
 
-TEST_F(AuditorTest, FileNamesAreFixedAtCreation) {
+TEST_F(AuditorTest, DailyFileFollowsTheDayOfEachWrite) {
   CAuditor auditor;
   EXPECT_TRUE(auditor.Enable());
   EXPECT_FALSE(auditor.DiaryStore());
   EXPECT_EQ(auditor.OutputFileName(), Path("Auditoria/audit.log"));
   auditor.set_DiaryStore(true);
   EXPECT_EQ(auditor.OutputFileName(), Path("Auditoria/261207.log"));
-  // Past midnight the auditor keeps its day.
+  // Past midnight an auditor created the day before writes where a new executor writes: a late
+  // answer's marks and the application's fallback mark meet in one record.
   clock::SetNowForTesting([] { return clock::LocalTime{2026, 12, 8, 0, 0, 1}; });
-  EXPECT_EQ(auditor.OutputFileName(), Path("Auditoria/261207.log"));
+  EXPECT_EQ(auditor.OutputFileName(), Path("Auditoria/261208.log"));
+  auditor.Save("RX1", ns::audSetResponse, ns::rcvXML);
+  EXPECT_EQ(profile::GetString(Path("Auditoria/261208.log"), "RX1", "RESPUESTA_GENERADA"), "xml");
 }
 
 TEST_F(AuditorTest, AHeaderWritesSixKeysInOrder) {

@@ -1,6 +1,10 @@
 #include "interface/CExecutor.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -183,6 +187,31 @@ TEST_F(ExecutorObject, UnreadableDescriptionIsAConnectionFailure) {
   EXPECT_EQ(executor.Errores()[1].Number(), 32010);
   EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar"}));
   EXPECT_FALSE(executor.Conectado());
+}
+
+// A service whose description never comes: its download gives up at the configured time-out,
+// not at the client's own 30 s, so the executor never sends long after the pharmacy was answered.
+TEST_F(ExecutorObject, DescriptionDownloadIsBoundedByTheTimeOut) {
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);  // connections are taken by the system, never answered
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  Spool("RX1");
+  Settings({{"Configuracion.Servicio",
+             "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/wsdl"},
+            {"Proxy.TimeOut", "300"}});
+  ns::CExecutor executor;
+  EXPECT_FALSE(executor.SolicitudDispensacion("RX1"));
+  ::close(listener);
+  ASSERT_EQ(executor.Errores().size(), 2u);
+  EXPECT_EQ(executor.Errores()[0].Number(), ns::platform::soap::errSoapTimeout);
+  EXPECT_NE(executor.Errores()[0].Description().find("(300 ms)"), std::string::npos);
+  EXPECT_EQ(executor.Errores()[1].Number(), 32010);
 }
 
 TEST_F(ExecutorObject, FailedCallLeavesTheSentMarkOnlyAndConnectsOnce) {

@@ -93,14 +93,18 @@ TEST_F(FileAdminTest, MoveToDelayed) {
   EXPECT_FALSE(admin.MoveToDelayed(admin.GetReceivedPath(), "P2.xml"));
   EXPECT_EQ(ErrorNumbers(), (std::vector<int>{76, 53}));
 
-  // Given without its trailing separator; replaces the file there.
+  // Given without its trailing separator; a late answer already there is kept, the new one gets
+  // the next free name.
   WriteAll(Path("Retrasados/P1.xml"), "older");
+  WriteAll(Path("Retrasados/P1 (2).xml"), "old too");
   EXPECT_TRUE(admin.MoveToDelayed(Path("Recibidos"), "P1.xml"));
-  EXPECT_EQ(ReadAll(Path("Retrasados/P1.xml")), "late answer");
+  EXPECT_EQ(ReadAll(Path("Retrasados/P1.xml")), "older");
+  EXPECT_EQ(ReadAll(Path("Retrasados/P1 (2).xml")), "old too");
+  EXPECT_EQ(ReadAll(Path("Retrasados/P1 (3).xml")), "late answer");
   EXPECT_FALSE(Exists(Path("Recibidos/P1.xml")));
   // Onto itself: the only copy stays.
   EXPECT_TRUE(admin.MoveToDelayed(admin.GetDelayedPath(), "P1.xml"));
-  EXPECT_EQ(ReadAll(Path("Retrasados/P1.xml")), "late answer");
+  EXPECT_EQ(ReadAll(Path("Retrasados/P1.xml")), "older");
 }
 
 TEST_F(FileAdminTest, TheMessageLogGoesOnceItReachesTheLimit) {

@@ -134,15 +134,13 @@ TEST_F(FrontObject, IdentifierThatCouldEscapeTheSpoolOrTheAuditIsRefused) {
   ns::CInterface front;
   RecordedEvents events;
   front.set_Events(&events);
-  const std::vector<std::string> ids = {"../../x",
-                                        "../x",
-                                        "A/B",
-                                        "RX]1",
-                                        "[RX1",
-                                        "RX1\nPETICION_GENERADA=Si",
-                                        std::string("RX\x01", 3),
-                                        "RX\t1",
-                                        std::string("RX\x7f", 3)};
+  const std::vector<std::string> ids = {"../../x", "../x", "A/B", "RX]1", "[RX1",
+                                        "RX1\nPETICION_GENERADA=Si", std::string("RX\x01", 3),
+                                        "RX\t1", std::string("RX\x7f", 3),
+                                        // the launcher would cut these, and send another request
+                                        "RX 1", "RX=1",
+                                        // too long for the spool's file names
+                                        std::string(201, 'R')};
   for (const std::string& id : ids) {
     SCOPED_TRACE(id);
     ns::objErrores().ResetErrorsCollection();
@@ -168,13 +166,13 @@ TEST_F(FrontObject, IdentifierThatCouldEscapeTheSpoolOrTheAuditIsRefused) {
   front.SolicitudDispensacion(generated);
   EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{32019}));
 
-  // Spaces stay allowed.
+  // The longest identifier allowed goes through.
   ns::objErrores().ResetErrorsCollection();
   FakeClock();
-  ns::CRespuestaPeticion spaced = Dispense(front, "RX 1");
-  EXPECT_TRUE(spaced.DatosValidos());
+  const std::string longest(200, 'R');
+  EXPECT_TRUE(Dispense(front, longest).DatosValidos());
   EXPECT_TRUE(front.Errores().empty());
-  EXPECT_NE(Audit().find("[RX 1]"), std::string::npos);
+  EXPECT_NE(Audit().find("[" + longest + "]"), std::string::npos);
 }
 
 TEST_F(FrontObject, AnswerInTimeIsTakenAuditedAndCleanedUp) {
@@ -218,6 +216,66 @@ TEST_F(FrontObject, LateAnswerOfAnEarlierDispensingIsNotTakenForTheNewOne) {
   EXPECT_EQ(response.m_colCodigoMotivosRechazo()[0], "sinRespuesta");
   EXPECT_NE(ReadFile(Path("Retrasados/RX7.xml")).find("Respuesta antigua"), std::string::npos);
   EXPECT_FALSE(Exists("Recibidos/RX7.xml"));
+}
+
+// An answer file left under the identifier is never taken for the new dispensing's and never
+// replaces another: one the application took in time (kept by the settings) stays in Recibidos
+// under the next free name; an unread one joins the late ones; one that cannot be moved stops the
+// new dispensing.
+TEST_F(FrontObject, EarlierAnswerIsSetAsideWithoutReplacingAnything) {
+  WriteIdleExecutor();
+  WriteSettings(Path("Interface.ini"), {{"Asincrono.EliminarXMLRespuesta", "0"}});
+  ns::CInterface front;
+  AnswerOnFirstPass("RX8", ResponseXml(1, {"0000"}, {"Entregada"}));
+  EXPECT_TRUE(Dispense(front, "RX8").DispensacionRealizada());
+  FakeClock();
+  EXPECT_FALSE(Dispense(front, "RX8").DispensacionRealizada());
+  EXPECT_NE(ReadFile(Path("Recibidos/RX8 (2).xml")).find("Entregada"), std::string::npos);
+  EXPECT_FALSE(Exists("Retrasados/RX8.xml"));
+
+  fs::create_directories(Path("Retrasados"));
+  WriteFile(Path("Retrasados/RX9.xml"), ResponseXml(1, {"0000"}, {"Tardía anterior"}));
+  WriteFile(Path("Recibidos/RX9.xml"), ResponseXml(1, {"0000"}, {"Sin leer"}));
+  FakeClock();
+  EXPECT_FALSE(Dispense(front, "RX9").DispensacionRealizada());
+  EXPECT_NE(ReadFile(Path("Retrasados/RX9.xml")).find("Tardía anterior"), std::string::npos);
+  EXPECT_NE(ReadFile(Path("Retrasados/RX9 (2).xml")).find("Sin leer"), std::string::npos);
+
+  fs::remove_all(Path("Retrasados"));
+  WriteFile(Path("Retrasados"), "");  // a plain file where the folder should be
+  WriteFile(Path("Recibidos/RX10.xml"), ResponseXml(1, {"0000"}, {"Sin leer"}));
+  ns::objErrores().ResetErrorsCollection();
+  FakeClock();
+  EXPECT_FALSE(Dispense(front, "RX10").DatosValidos());
+  EXPECT_FALSE(Exists("Enviados/RX10.xml"));
+  EXPECT_NE(ReadFile(Path("Recibidos/RX10.xml")).find("Sin leer"), std::string::npos);
+}
+
+// A call for the same identifier (letter case aside) made from the message loop while the first
+// waits is refused before anything is written.
+TEST_F(FrontObject, SecondRequestOfAnIdentifierInFlightIsRefused) {
+  WriteIdleExecutor();
+  ns::CInterface front;
+  std::vector<int> nested;
+  bool done = false;
+  FakeClock(100000, 1, [&](uint32_t) {
+    if (done) return;
+    done = true;
+    ns::CInterface other;
+    ns::CPeticionDispensacion request = FullRequest("rx5");
+    ns::CRespuestaPeticion response = other.SolicitudDispensacion(request);
+    EXPECT_FALSE(response.DatosValidos());
+    nested = Numbers(other.Errores());
+    ASSERT_FALSE(other.Errores().empty());
+    EXPECT_EQ(other.Errores().back().Description(),
+              "Ya hay una dispensación en curso para esta prescripción");
+    EXPECT_EQ(other.Errores().back().Source(), "CInterface.SolicitudDispensacion");
+    tick_ += 100000;
+  });
+  EXPECT_TRUE(Dispense(front, "RX5").DatosValidos());
+  EXPECT_EQ(nested, (std::vector<int>{32020}));
+  EXPECT_FALSE(Exists("Enviados/rx5.xml"));
+  EXPECT_EQ(Audit().find("[rx5]"), std::string::npos);
 }
 
 TEST_F(FrontObject, NoAnswerFallsBackOnTheDefaultFileThenOnTheSettings) {

@@ -1,0 +1,103 @@
+#include "interface/CEnCurso.h"
+
+#include <cerrno>
+
+#include "common/modGlobal.h"
+#include "common/platform/component.h"
+#include "common/platform/errors.h"
+#include "common/platform/files.h"
+#include "common/platform/xml.h"
+
+namespace PRESCORA_NS {
+
+namespace files = platform::files;
+
+namespace {
+
+// Where the identifier's two bytes lie: a hash of the identifier without regard to letter case.
+// Two identifiers that meet on one pair would only wait for each other, never mix.
+std::uint64_t ByteOf(const std::string& id) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : id) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return 1 + 2 * (hash % (1ull << 40));
+}
+
+std::string ReadWord(const std::string& path) {
+  std::string text;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return text;
+  char buffer[64];
+  std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+  std::fclose(file);
+  text.assign(buffer, n);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+CEnCurso::CEnCurso(std::string strIdPrescripcion) : id_(std::move(strIdPrescripcion)) {
+  const std::string root = AddBackslash(platform::component::LibraryFolder());
+  estadoPath_ = root + "EnCurso/" + id_ + ".estado";
+  byte_ = ByteOf(id_);
+  lock_ = std::make_unique<files::LockFile>(root + "EnCurso.lock");
+}
+
+CEnCurso::~CEnCurso() = default;
+
+CEnCurso::Paso::Paso(CEnCurso& owner) : owner_(owner) {
+  owner_.lock_->Lock();
+}
+
+CEnCurso::Paso::~Paso() {
+  owner_.lock_->Unlock();
+}
+
+bool CEnCurso::TomarFrente() {
+  return lock_->TryLockByte(byte_);
+}
+
+bool CEnCurso::TomarEjecutor() {
+  return lock_->TryLockByte(byte_ + 1);
+}
+
+bool CEnCurso::FrenteOcupado() const {
+  return lock_->LockedByOther(byte_);
+}
+
+bool CEnCurso::EjecutorOcupado() const {
+  return lock_->LockedByOther(byte_ + 1);
+}
+
+std::string CEnCurso::Estado() const {
+  return ReadWord(estadoPath_);
+}
+
+void CEnCurso::set_Estado(const std::string& estado) {
+  const auto slash = estadoPath_.rfind('/');
+  const std::string folder = estadoPath_.substr(0, slash);
+  if (!files::IsDirectory(folder)) files::MakeDirectory(folder);
+  // Written aside and renamed into place: a reader never finds half a word.
+  const std::string temp = estadoPath_ + ".nuevo";
+  std::FILE* file = std::fopen(temp.c_str(), "wb");
+  if (file == nullptr) platform::RaiseFromErrno(errno);
+  const std::string line = estado + "\n";
+  const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  if (std::fclose(file) != 0 || !written) {
+    int err = errno;
+    std::remove(temp.c_str());
+    platform::RaiseFromErrno(err ? err : EIO);
+  }
+  files::Rename(temp, estadoPath_);
+}
+
+void CEnCurso::BorrarEstado() noexcept {
+  std::remove(estadoPath_.c_str());
+}
+
+}  // namespace PRESCORA_NS

@@ -1,0 +1,82 @@
+// One prescription identifier while a dispensing of it is in flight, as the front object and the
+// executor see it from their two processes.
+//
+// The lock file EnCurso.lock in the library folder serialises the short steps in which either side
+// decides something (Paso). Two bytes of it per identifier, compared without regard to letter case,
+// say who is alive: the front object holds its byte for the whole request, the executor for the
+// whole of its process; the system releases them when a process dies, so a dead process never
+// blocks an identifier.
+//
+// The state of the dispensing is a one-word file EnCurso/<id>.estado, read and written only inside
+// a step:
+//   preparada  the front object has reserved the identifier and is writing the request
+//   lanzada    the request is written and the launcher started
+//   tomada     an executor took the dispensing
+//   enviada    the executor is sending it (decided in a step, so never after a fallback)
+//   cerrada    the front object answered the application with a fallback: nothing may be sent
+//              any more, and an answer that still comes goes to Retrasados
+//   entregada  the front object took the answer in time
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/Export.h"
+
+namespace PRESCORA_NS {
+
+namespace platform::files {
+class LockFile;
+}
+
+class CEnCurso {
+ public:
+  static constexpr const char* kPreparada = "preparada";
+  static constexpr const char* kLanzada = "lanzada";
+  static constexpr const char* kTomada = "tomada";
+  static constexpr const char* kEnviada = "enviada";
+  static constexpr const char* kCerrada = "cerrada";
+  static constexpr const char* kEntregada = "entregada";
+
+  // Opens the lock file; raises the file system's error when it cannot.
+  explicit CEnCurso(std::string strIdPrescripcion);
+  ~CEnCurso();
+  CEnCurso(const CEnCurso&) = delete;
+  CEnCurso& operator=(const CEnCurso&) = delete;
+
+  // A short step: the lock of every identifier's state, held while the object lives.
+  class Paso {
+   public:
+    explicit Paso(CEnCurso& owner);
+    ~Paso();
+    Paso(const Paso&) = delete;
+    Paso& operator=(const Paso&) = delete;
+
+   private:
+    CEnCurso& owner_;
+  };
+
+  // Take this side's byte without waiting; false when another process (or object) holds it.
+  bool TomarFrente();
+  bool TomarEjecutor();
+  // Whether someone else holds the byte of that side.
+  bool FrenteOcupado() const;
+  bool EjecutorOcupado() const;
+
+  // The state word; "" when there is no state file (a request spooled by other means).
+  std::string Estado() const;
+  void set_Estado(const std::string& estado);
+  // Removes the state file once nothing more can come for the dispensing.
+  void BorrarEstado() noexcept;
+
+  const std::string& IdPrescripcion() const noexcept { return id_; }
+
+ private:
+  std::string id_;
+  std::string estadoPath_;
+  std::uint64_t byte_ = 0;  // the front's byte; the executor's is the next one
+  std::unique_ptr<platform::files::LockFile> lock_;
+};
+
+}  // namespace PRESCORA_NS
