@@ -9,9 +9,13 @@ set(PRESCORA_INCLUDE_ROOT ${CMAKE_BINARY_DIR}/include)
 
 # Public headers as hosts include them: <prescora/Interface/CInterface.h>, no defines.
 set(public_header_stamps "")
+set(Interface_PUBLIC CInterface.h CPeticionDispensacion.h CRespuestaPeticion.h CExecutor.h
+                     CConfig.h CFileAdmin.h CAuditor.h)
+set(Initiator_PUBLIC CInitiator.h CArgument.h CPrescripciones.h CPrescripcion.h CCard.h)
 foreach(pair "Interface;interface" "Initiator;initiator")
   list(GET pair 0 library)
   list(GET pair 1 folder)
+  string(REPLACE ";" "," public "${${library}_PUBLIC}")
   file(GLOB_RECURSE library_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h
        ${CMAKE_SOURCE_DIR}/common/*.h)
   set(stamp ${CMAKE_BINARY_DIR}/include/${library}.stamp)
@@ -21,7 +25,7 @@ foreach(pair "Interface;interface" "Initiator;initiator")
       ${CMAKE_COMMAND} -DLIBRARY=${library} -DFOLDER=${folder} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
       -DOUTPUT_DIR=${PRESCORA_INCLUDE_ROOT} -DCONFIG_TEMPLATE=${CMAKE_SOURCE_DIR}/cmake/Config.h.in
       -DVERSION_MAJOR=${PROJECT_VERSION_MAJOR} -DVERSION_MINOR=${PROJECT_VERSION_MINOR}
-      -DSTAMP=${stamp} -P ${CMAKE_SOURCE_DIR}/cmake/PublicHeaders.cmake
+      -DSTAMP=${stamp} "-DPUBLIC=${public}" -P ${CMAKE_SOURCE_DIR}/cmake/PublicHeaders.cmake
     DEPENDS ${library_headers} ${CMAKE_SOURCE_DIR}/cmake/PublicHeaders.cmake
             ${CMAKE_SOURCE_DIR}/cmake/Config.h.in
     COMMENT "Public headers of ${library}")

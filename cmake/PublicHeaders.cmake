@@ -2,6 +2,7 @@
 #
 #   -DLIBRARY=Interface -DFOLDER=interface -DSOURCE_DIR=<source root> -DOUTPUT_DIR=<include root>
 #   -DCONFIG_TEMPLATE=<Config.h.in> -DVERSION_MAJOR=1 -DVERSION_MINOR=2 -DSTAMP=<file>
+#   -DPUBLIC=<the class headers, comma-separated>
 #
 # The sources name their library through the PRESCORA_NS macro and include each other from the
 # source root ("common/...", "interface/..."). A host should need neither defines nor our source
@@ -31,8 +32,15 @@ file(REMOVE "${dest}/Config.h.new")
 write_if_changed("${dest}/Config.h" "${config}")
 list(APPEND written "${dest}/Config.h")
 
-# The classes, their error items, and the message-loop hook a host with a user interface sets.
-file(GLOB queue RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/${FOLDER}/C*.h")
+# The public classes (PUBLIC, those present), their error items, and the message-loop hook a host
+# with a user interface sets. The library's inner machinery stays out.
+set(queue "")
+string(REPLACE "," ";" public "${PUBLIC}")
+foreach(header ${public})
+  if(EXISTS "${SOURCE_DIR}/${FOLDER}/${header}")
+    list(APPEND queue "${FOLDER}/${header}")
+  endif()
+endforeach()
 list(APPEND queue common/CError.h common/platform/events.h)
 set(done "")
 while(queue)

@@ -57,7 +57,8 @@ layout() {
   local missing=0
   for f in lib/prescora/libInterface.so lib/prescora/libInitiator.so lib/prescora/libprescora.so \
     lib/prescora/executor.exe lib/prescora/prescora-dispensar lib/prescora/prescora-simulador \
-    lib/prescora/prescora-recuperar include/prescora/Initiator/CInitiator.h \
+    lib/prescora/prescora-recuperar lib/prescora/prescora-auditoria \
+    include/prescora/Initiator/CInitiator.h \
     lib/prescora/Interface.ini share/prescora/Interface.ini \
     include/prescora/prescora.h include/prescora/Interface/CInterface.h \
     include/prescora/Interface/Config.h include/prescora/Initiator/Config.h \
@@ -213,6 +214,10 @@ deb_contents() {
   grep -q '^prefix=/opt/prescora$' "$root/usr/share/pkgconfig/prescora.pc"
   # Through the link on the PATH, the tool finds the libraries of its own folder.
   "$root/usr/bin/prescora-dispensar" --help >/dev/null
+  # ... and a tool that reads its own folder finds the installation's, not the link's.
+  if [ -e "$root/usr/bin/prescora-auditoria" ]; then
+    ("$root/usr/bin/prescora-auditoria" || true) | grep -q "Carpeta: $root/opt/prescora/lib/prescora"
+  fi
 }
 check "the package's files are where it says, tools on the PATH, dependencies declared" deb_contents
 
