@@ -9,6 +9,7 @@
 
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
+#include "common/platform/text.h"
 
 namespace PRESCORA_NS {
 
@@ -102,7 +103,9 @@ void CLog::Writeln(std::string_view text, bool blnDate) noexcept {
     auto now = platform::clock::Now();
     if ((options_ & optWriteToFile) == 0) return;
     std::string line = blnDate ? TimeStamp(now) : std::string();
-    line.append(text);
+    // A text may come from the service or the settings: it stays on its line and shows no
+    // password of a URL.
+    line += platform::text::ForLog(text);
     line += kEol;
     Emit(*this, line, now, true);
   } catch (...) {
@@ -117,9 +120,9 @@ void CLog::WriteTrace(const void* caller, bool blnIn, std::string_view procedure
     auto now = platform::clock::Now();
     std::string trace = blnIn ? "IN " : "OUT";
     trace += '\t';
-    trace.append(procedure);
+    trace += platform::text::ForLog(procedure);
     trace += '\t';
-    trace.append(value);
+    trace += platform::text::ForLog(value);
     trace += '\t';
     if ((options_ & optWriteToFile) == 0) return;
     std::string line = blnDate ? TimeStamp(now) + trace : trace;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "common/modGlobal.h"
+#include "common/platform/text.h"
 
 namespace PRESCORA_NS {
 
@@ -88,7 +89,14 @@ platform::Failure ToFailure(std::exception_ptr error) noexcept {
 }
 
 void StoreError(const platform::Failure& error) noexcept {
-  objErrores().AddError(error);
+  try {
+    // The application shows these texts to people: no password of a URL in them.
+    objErrores().AddError(platform::Failure(error.Number(),
+                                            platform::text::MaskUserInfo(error.Source()),
+                                            platform::text::MaskUserInfo(error.Description())));
+  } catch (...) {
+    objErrores().AddError(error);
+  }
 }
 
 platform::Failure HandleFailure(std::string_view procedure, std::exception_ptr error,

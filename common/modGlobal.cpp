@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "common/platform/convert.h"
 #include "common/platform/profile.h"
 
 namespace PRESCORA_NS {
@@ -59,6 +60,15 @@ std::string GetPrivateProfileStringEx(const std::string& strFile, std::string_vi
   // The proxy password must not reach the trace file in clear.
   objTrace().WriteTrace(nullptr, false, kReadProcedure, IsPasswordKey(strKey) ? "********" : value);
   return value;
+}
+
+int32_t TamanioMaximoRespuesta(const std::string& strFile) noexcept {
+  try {
+    return platform::convert::RoundToInt32(platform::convert::LeadingNumber(
+        GetPrivateProfileStringEx(strFile, "Configuracion", "TamanioMaximoRespuesta")));
+  } catch (...) {
+    return 0;
+  }
 }
 
 std::string AddBackslash(std::string_view strPath) noexcept {

@@ -1,6 +1,7 @@
 // Per-thread shared objects of the library and the small helpers every class uses.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,11 @@ std::string& strEsquemaXML() noexcept;
 // characters. Traced; a key named Password (any case) is masked in the trace.
 std::string GetPrivateProfileStringEx(const std::string& strFile, std::string_view strSection,
                                       std::string_view strKey) noexcept;
+
+// The most bytes of a service answer to take, from [Configuracion] TamanioMaximoRespuesta of the
+// settings file (its leading number); 0 when absent, not a number or out of range, which leaves
+// the SOAP client's own limit.
+int32_t TamanioMaximoRespuesta(const std::string& strFile) noexcept;
 
 // The path with a trailing "/" unless it already ends with one; "" gives "/".
 std::string AddBackslash(std::string_view strPath) noexcept;

@@ -106,6 +106,7 @@ bool CInitiator::ConectarServicio() noexcept {
     }
     if (convert::IsNumeric(timeOut))
       soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
+    soapClient_->ConnectorProperty("MaxResponseSize", TamanioMaximoRespuesta(archivoIni_));
 
     conectado_ = true;
     result = true;

@@ -4,6 +4,7 @@
 #include "common/modGlobal.h"
 #include "common/platform/clock.h"
 #include "common/platform/profile.h"
+#include "common/platform/text.h"
 #include "interface/CFileAdmin.h"
 
 namespace PRESCORA_NS {
@@ -18,6 +19,7 @@ constexpr const char* kMensajeEnviado = "MENSAJE_ENVIADO";
 constexpr const char* kMensajeRecibido = "MENSAJE_RECIBIDO";
 constexpr const char* kRespuestaGenerada = "RESPUESTA_GENERADA";
 constexpr const char* kTextoRespuesta = "TEXTO_RESPUESTA";
+constexpr std::size_t kMaxTextResponse = 254;  // characters
 
 }  // namespace
 
@@ -113,7 +115,10 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
         profile::WriteString(file, section, kRespuestaGenerada, ResponseText(intResponse));
         break;
       case audSetTextResponse:
-        profile::WriteString(file, section, kTextoRespuesta, strTextResponse);
+        // Bounded: the text comes from the service, and every later write of the day rewrites
+        // the whole file. Nothing reads back more than 254 characters anyway.
+        profile::WriteString(file, section, kTextoRespuesta,
+                             platform::text::CutChars(strTextResponse, kMaxTextResponse));
         break;
     }
     result = true;

@@ -1,5 +1,6 @@
 #include "interface/CConfig.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -61,14 +62,18 @@ bool CConfig::UpdateCounter(std::string_view procedure, std::string_view key) no
   bool result = false;
   Trap(procedure, [&] {
     // Read, add one and write under the file's lock: concurrent executors never lose a count.
-    platform::profile::Update(archivoIni_, "MensajeSOAP", key,
-                              [](const std::string& current) -> std::optional<std::string> {
-                                if (!convert::IsNumeric(current)) return std::string("0");
-                                int32_t value = convert::ToInt32(current);
-                                if (value == std::numeric_limits<int32_t>::max())
-                                  platform::RaiseRuntime(platform::errOverflow);
-                                return std::to_string(value + 1);
-                              });
+    // A counter that could not be written is a failure, not a count.
+    errno = 0;
+    const bool written =
+        platform::profile::Update(archivoIni_, "MensajeSOAP", key,
+                                  [](const std::string& current) -> std::optional<std::string> {
+                                    if (!convert::IsNumeric(current)) return std::string("0");
+                                    int32_t value = convert::ToInt32(current);
+                                    if (value == std::numeric_limits<int32_t>::max())
+                                      platform::RaiseRuntime(platform::errOverflow);
+                                    return std::to_string(value + 1);
+                                  });
+    if (!written) platform::RaiseFromErrno(errno != 0 ? errno : EIO);
     result = true;
   });
   trace.set_Value(result);

@@ -250,6 +250,7 @@ bool CExecutor::ConectarServicio() noexcept {
         // application is answered without it.
         if (convert::IsNumeric(timeOut))
           soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
+        soapClient_->ConnectorProperty("MaxResponseSize", TamanioMaximoRespuesta(archivoIni_));
         soapClient_->mssoapinit(nombreServicio_);
 
         if (applyProxy) {

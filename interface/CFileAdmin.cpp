@@ -51,7 +51,7 @@ CFileAdmin::~CFileAdmin() {
 
 std::string CFileAdmin::DefaultResponseFile() const noexcept {
   try {
-    return Root() + "defrespo.xml";
+    return files::FindIgnoringCase(Root() + "defrespo.xml");
   } catch (...) {
     return {};
   }
@@ -125,7 +125,8 @@ bool CFileAdmin::ExistExecutorFile() noexcept {
 bool CFileAdmin::ExistIniFile() noexcept {
   static constexpr const char* kProcedure = "CFileAdmin.ExistIniFile";
   TraceScope trace(kProcedure);
-  return Exist(kProcedure, Root() + kLibraryTitle + ".ini");
+  // The same file the settings reader finds.
+  return Exist(kProcedure, files::FindIgnoringCase(Root() + kLibraryTitle + ".ini"));
 }
 
 bool CFileAdmin::ExistDefaultResponseFile() noexcept {
@@ -210,6 +211,9 @@ void CFileAdmin::DeleteLogFileIfExcededSize() noexcept {
   // Every step may fail on its own (no file, no permission); the next one is still tried.
   std::string log;
   bool exceeded = false;
+  // A limit of 0 or less (the key absent, most often) is no limit: deleting the log at every
+  // construction would delete the lines the front object just wrote for the same dispensing.
+  if (objConfig().TamanioMaximoLog() <= 0) return;
   try {
     log = Root() + kLibraryTitle + ".log";
     exceeded = static_cast<int64_t>(files::Size(log)) >= objConfig().TamanioMaximoLog();

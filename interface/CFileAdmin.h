@@ -53,7 +53,8 @@ class PRESCORA_API CFileAdmin {
   // place) when the copy fails.
   bool MoveToDelayed(const std::string& strFolder, const std::string& strFileTitle) noexcept;
 
-  // Deletes Interface.log once it has reached the configured size limit. Ignores every failure.
+  // Deletes Interface.log once it has reached the configured size limit; a limit of 0 or less is
+  // no limit. Ignores every failure.
   void DeleteLogFileIfExcededSize() noexcept;
 
  private:

@@ -36,6 +36,21 @@ void AppendElement(std::string& out, std::string_view name, std::string_view val
   out += ">\r\n";
 }
 
+// The schema-declaration text for the envelope's start tag, which binds SOAP-ENV and SOAP-ENC
+// itself: the text's own bindings of those two prefixes are left out (one tag cannot declare a
+// prefix twice, and the envelope needs the standard ones), whatever quotes or spacing the text
+// uses. A text that does not parse as attributes goes in unchanged.
+std::string EnvelopeDeclarations(const std::string& schema) {
+  auto attributes = xml::ParseAttributes(schema);
+  if (!attributes) return schema;
+  std::string out;
+  for (const xml::Attribute& a : *attributes) {
+    if (a.name == "xmlns:SOAP-ENV" || a.name == "xmlns:SOAP-ENC") continue;
+    out += a.name + "=\"" + xml::EscapeAttribute(a.value) + "\" ";
+  }
+  return out;
+}
+
 }  // namespace
 
 CPeticionDispensacion::CPeticionDispensacion() noexcept {
@@ -131,14 +146,10 @@ std::string CPeticionDispensacion::ToString(bool blnEnvelope) noexcept {
       result = std::move(record);
       return;
     }
-    const std::string& schema = strEsquemaXML();
     std::string text = "<?xml version='1.0' encoding='UTF-8'?>";
     text += "<SOAP-ENV:Envelope xmlns:SOAP-ENV='http://schemas.xmlsoap.org/soap/envelope/' ";
-    // The standard declaration text binds SOAP-ENC itself; declaring it twice on one tag would
-    // make the message malformed.
-    if (schema.find("xmlns:SOAP-ENC=") == std::string::npos)
-      text += "xmlns:SOAP-ENC='http://schemas.xmlsoap.org/soap/encoding/' ";
-    text += schema;
+    text += "xmlns:SOAP-ENC='http://schemas.xmlsoap.org/soap/encoding/' ";
+    text += EnvelopeDeclarations(strEsquemaXML());
     text += ">";
     text +=
         "<SOAP-ENV:Body><ns0:solicitudDispensacion xmlns:ns0='urn:Dispensacion' "

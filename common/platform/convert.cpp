@@ -94,6 +94,22 @@ int32_t ToInt32(std::string_view text) {
   return RoundToInt32(StrictValue(text));
 }
 
+bool ToBoolean(std::string_view text) {
+  const std::string_view word = Trim(text);
+  auto is = [&](std::string_view name) {
+    if (word.size() != name.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      char c = word[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != name[i]) return false;
+    }
+    return true;
+  };
+  if (is("true") || is("verdadero")) return true;
+  if (is("false") || is("falso")) return false;
+  return StrictValue(word) != 0.0;
+}
+
 double LeadingNumber(std::string_view text) {
   while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
   std::size_t length = NumberLength(text);

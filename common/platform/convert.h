@@ -22,6 +22,9 @@ namespace PRESCORA_NS::platform::convert {
 int16_t ToInt16(std::string_view text);
 // The same for 32-bit.
 int32_t ToInt32(std::string_view text);
+// Text to a Boolean: "True" or "False" (also "Verdadero", "Falso"; any case), or a number, true
+// when it is not zero. Anything else (the empty text included) raises 13.
+bool ToBoolean(std::string_view text);
 // Rounds halves to even into 32-bit; out of range raises 6.
 int32_t RoundToInt32(double value);
 

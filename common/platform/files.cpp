@@ -1,5 +1,6 @@
 #include "common/platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -82,6 +83,32 @@ bool SameFile(const std::string& first, const std::string& second) noexcept {
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+std::string FindIgnoringCase(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
+  const auto slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  const std::string_view name = slash == std::string::npos
+                                    ? std::string_view(path)
+                                    : std::string_view(path).substr(slash + 1);
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  std::string found;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string_view candidate = entry->d_name;
+      if (candidate.size() == name.size() &&
+          std::equal(candidate.begin(), candidate.end(), name.begin(),
+                     [&](char a, char b) { return lower(a) == lower(b); })) {
+        found = path.substr(0, slash + 1) + entry->d_name;
+        break;
+      }
+    }
+    ::closedir(dir);
+  }
+  return found.empty() ? path : found;
+}
+
 void MakeDirectory(const std::string& path) {
   if (::mkdir(path.c_str(), 0777) != 0) {
     int err = errno;
@@ -103,7 +130,8 @@ void Copy(const std::string& source, const std::string& destination) {
   static std::atomic<unsigned> copies{0};
   std::string temp =
       destination + ".~" + std::to_string(::getpid()) + "-" + std::to_string(copies.fetch_add(1));
-  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  // The copy is no more readable than its source: a spool file is its owner's alone.
+  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777));
   if (out.get() < 0) RaiseFromErrno(errno);
 
   char buffer[65536];

@@ -26,11 +26,18 @@ bool IsDirectory(const std::string& path) noexcept;
 // Whether both paths name one and the same existing file.
 bool SameFile(const std::string& first, const std::string& second) noexcept;
 
+// The library folder's own files (settings, default response) are found whatever the letter case
+// of their names, as on the platform the system comes from: the path itself when something exists
+// there, else the first entry of the same folder whose name differs only in letter case (ASCII),
+// else the path unchanged.
+std::string FindIgnoringCase(const std::string& path);
+
 // Creates one folder (its parent must exist).
 void MakeDirectory(const std::string& path);
 
 // Copies a file, replacing the destination. The copy is written beside the destination and
-// renamed into place, so the destination is either the old file or the whole new one.
+// renamed into place, so the destination is either the old file or the whole new one; it has
+// the source's permissions (less the umask).
 void Copy(const std::string& source, const std::string& destination);
 
 // Deletes a file.

@@ -217,30 +217,22 @@ std::string Resolve(const std::string& file) {
     }
     return file;
   }
-  auto slash = file.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
-  if (folder.empty()) folder = "/";
-  std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-  std::string found;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      if (SameName(entry->d_name, name)) {
-        found = slash == std::string::npos ? std::string(entry->d_name)
-                                           : file.substr(0, slash + 1) + entry->d_name;
-        break;
-      }
-    }
-    closedir(dir);
-  }
-  return found.empty() ? file : Resolve(found);
+  std::string found = files::FindIgnoringCase(file);
+  return found == file ? file : Resolve(found);
 }
 
-// Holds the exclusive cross-process lock of one file while alive.
+// Holds the exclusive cross-process lock of the files of one folder while alive. The lock is
+// taken on the folder itself, which exists whenever its files do: no lock file is left behind
+// (the audit trail makes a file a day), and a folder where the user may not create files still
+// serves. Where the folder cannot be opened, the file itself is locked.
 class FileLock {
  public:
   explicit FileLock(const std::string& file) {
-    // Read-only is enough for flock, so a lock file created by another user still serves.
-    fd_ = open((file + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    auto slash = file.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
+    if (folder.empty()) folder = "/";
+    fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) return;
     while (flock(fd_, LOCK_EX) != 0) {
       if (errno != EINTR) {
@@ -261,7 +253,32 @@ class FileLock {
   int fd_ = -1;
 };
 
+// Rewrites the file where it stands, for a folder that allows no new file but whose file may be
+// written: the bytes are written over the old ones, then the file is cut to their length, so the
+// file never goes empty. Keeps the file's owner and mode. 0, or the errno of the failure.
+int WriteInPlace(const std::string& path, const std::string& text) {
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int err = 0;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (err == 0 && ftruncate(fd, static_cast<off_t>(text.size())) != 0) err = errno;
+  if (err == 0 && fsync(fd) != 0) err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
 // Replaces the file with `text`: a temporary file beside it, flushed to disk, renamed into place.
+// When the folder allows no new file, an existing file is written in place instead. True when
+// written; otherwise errno tells why.
 bool Replace(const std::string& path, const std::string& text) {
   static std::atomic<unsigned> counter{0};
   struct stat old {};
@@ -272,7 +289,13 @@ bool Replace(const std::string& path, const std::string& text) {
     temp = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
     // 0666 lets the umask decide the mode of a new file, as for any file the user creates.
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    if (fd < 0 && errno != EEXIST) {
+      int err = errno;
+      if (existed && (err == EACCES || err == EPERM || err == EROFS))
+        err = WriteInPlace(path, text);
+      errno = err;
+      return err == 0;
+    }
   }
   if (fd < 0) return false;
   bool ok = true;
@@ -283,9 +306,19 @@ bool Replace(const std::string& path, const std::string& text) {
     ok = fchmod(fd, old.st_mode & 07777) == 0;
   }
   ok = ok && files::WriteAll(fd, text) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) unlink(temp.c_str());
+  int err = ok ? 0 : errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+    errno = err != 0 ? err : EIO;
+  }
   return ok;
 }
 
@@ -306,6 +339,10 @@ bool Rewrite(const std::string& file, Modify&& modify) {
 }
 
 }  // namespace
+
+std::string ResolvedPath(const std::string& file) {
+  return Resolve(file);
+}
 
 std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                       std::string_view defaultValue, std::size_t bufferChars) {

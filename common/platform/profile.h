@@ -7,9 +7,11 @@
 //
 // Writing: creates the file (never its folder), the section and the key when missing, replaces
 // the value of an existing key and keeps every other line, comment and their order. Each write
-// holds an exclusive flock on "<file>.lock" and replaces the file atomically (a temporary file in
-// the same folder, then rename), so readers never see half a file and concurrent writers of one
-// file lose nothing.
+// holds an exclusive flock on the file's folder and replaces the file atomically (a temporary
+// file in the same folder, then rename), so readers never see half a file and concurrent writers
+// of one file lose nothing. A file that may be written in a folder that allows no new file (a
+// common install: the folder is the administrator's, the settings file the pharmacy user's) is
+// written in place instead, under the same lock. A failed write leaves errno telling why.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +28,10 @@ namespace PRESCORA_NS::platform::profile {
 
 std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                       std::string_view defaultValue = "", std::size_t bufferChars = 255);
+
+// The path the file is read from: the exact name when it exists, else a name in the same folder
+// that differs only in letter case, a symbolic link followed to its target.
+std::string ResolvedPath(const std::string& file);
 
 // False when the file could not be written (missing folder, no permission); never throws.
 bool WriteString(const std::string& file, std::string_view section, std::string_view key,

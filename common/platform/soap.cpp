@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/platform/errors.h"
+#include "common/platform/text.h"
 
 namespace PRESCORA_NS::platform::soap {
 
@@ -29,7 +30,8 @@ constexpr const char* kNsXsd = "http://www.w3.org/2001/XMLSchema";
 constexpr int32_t kDefaultTimeoutMs = 30000;
 constexpr int32_t kDefaultProxyPort = 8080;
 // Answers and descriptions larger than this are not the service's: refusing them bounds memory.
-constexpr std::size_t kMaxAnswerBytes = 64u * 1024u * 1024u;
+// The largest honest answer, a retrieval of 10,000 prescriptions, is about 5 MB.
+constexpr int32_t kDefaultMaxResponseBytes = 16 * 1024 * 1024;
 constexpr int kMaxReferenceHops = 16;
 constexpr const char* kMask = "********";
 
@@ -70,17 +72,9 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-// The URL without any password in its user part, for messages.
+// The URL without its user information, for messages.
 std::string RedactUrl(const std::string& url) {
-  const std::size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return url;
-  const std::size_t start = scheme + 3;
-  const std::size_t end = url.find_first_of("/?#", start);
-  const std::size_t at = url.rfind('@', end == std::string::npos ? url.size() : end);
-  if (at == std::string::npos || at < start) return url;
-  const std::size_t colon = url.find(':', start);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + kMask + url.substr(at);
+  return text::MaskUserInfo(url);
 }
 
 // ---- Elements of a description or an answer ----
@@ -284,19 +278,20 @@ std::string ToText(const PropertyValue& v) {
   return std::get<bool>(v) ? "True" : "False";
 }
 
-size_t Collect(char* data, size_t size, size_t count, void* out) {
-  auto* body = static_cast<std::string*>(out);
-  const size_t n = size * count;
-  if (body->size() + n > kMaxAnswerBytes) return 0;  // aborts the transfer
-  body->append(data, n);
-  return n;
-}
-
 struct HttpAnswer {
   long status = 0;
   std::string body;
-  std::string charset;  // of the Content-Type header, "" when none
+  std::string charset;    // of the Content-Type header, "" when none
+  std::size_t limit = 0;  // the most body bytes taken, once decoded
 };
+
+size_t Collect(char* data, size_t size, size_t count, void* out) {
+  auto* answer = static_cast<HttpAnswer*>(out);
+  const size_t n = size * count;
+  if (answer->body.size() + n > answer->limit) return 0;  // aborts the transfer
+  answer->body.append(data, n);
+  return n;
+}
 
 std::string Charset(const char* contentType) {
   if (!contentType) return {};
@@ -326,6 +321,7 @@ struct Client::Impl {
   int32_t timeoutMs = kDefaultTimeoutMs;
   std::string caFile;
   std::string endPoint;
+  int32_t maxResponseBytes = kDefaultMaxResponseBytes;
 
   CURL* curl = nullptr;
 
@@ -365,7 +361,8 @@ struct Client::Impl {
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
+    answer.limit = static_cast<std::size_t>(maxResponseBytes);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Prescora SOAP");
     // Compressed answers are welcome, but not brotli: a server that compresses each answer on the
     // fly at brotli's default (highest) quality spends several milliseconds on a few kilobytes,
@@ -468,7 +465,8 @@ struct Client::Impl {
           Fail(errSoapTls, "Fallo de la conexión segura (TLS) con " + target +
                                ": no se pudo verificar el servidor o negociar la conexión: " + why);
         case CURLE_WRITE_ERROR:
-          Fail(errSoapTransport, "La respuesta de " + target + " es demasiado grande");
+          Fail(errSoapTransport, "La respuesta de " + target + " es demasiado grande (más de " +
+                                     std::to_string(maxResponseBytes) + " bytes)");
         default:
           if (dropped && viaProxy)
             Fail(errSoapProxy,
@@ -668,6 +666,9 @@ void Client::ConnectorProperty(std::string_view name, const PropertyValue& value
     d.timeoutMs = ms > 0 ? ms : kDefaultTimeoutMs;
   } else if (IEquals(name, "SSLCAFile")) {
     d.caFile = ToText(value);
+  } else if (IEquals(name, "MaxResponseSize")) {
+    const int32_t bytes = ToInt(name, value, INT32_MIN, INT32_MAX);
+    d.maxResponseBytes = bytes > 0 ? bytes : kDefaultMaxResponseBytes;
   } else if (IEquals(name, "EndPointURL")) {
     d.endPoint = Trim(ToText(value));
   } else {
@@ -687,15 +688,22 @@ std::optional<xml::NodeList> Client::Call(std::string_view operation,
   const std::string target = RedactUrl(url);
 
   HttpAnswer answer = d.Transfer(url, &request, op.soapAction);
-  const bool httpError = answer.status < 200 || answer.status > 299;
-  const std::string status = "HTTP " + std::to_string(answer.status);
-  if (Trim(answer.body).empty()) {
+  return ReadAnswer(answer.status, answer.body, answer.charset, target, d.detail);
+}
+
+std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view bytes,
+                                        const std::string& charset, const std::string& target,
+                                        std::string& detail) {
+  detail.clear();
+  const bool httpError = httpStatus < 200 || httpStatus > 299;
+  const std::string status = "HTTP " + std::to_string(httpStatus);
+  if (Trim(bytes).empty()) {
     if (httpError) Fail(errSoapHttpStatus, "El servidor " + target + " respondió " + status);
     return std::nullopt;
   }
 
   xml::Document doc;
-  if (!doc.LoadBytes(answer.body, answer.charset)) {
+  if (!doc.LoadBytes(bytes, charset)) {
     if (httpError)
       Fail(errSoapHttpStatus,
            "El servidor " + target + " respondió " + status + " sin mensaje SOAP");
@@ -712,7 +720,7 @@ std::optional<xml::NodeList> Client::Call(std::string_view operation,
 
   xmlNodePtr response = FirstElement(body);
   if (Is(response, nullptr, "Fault")) {
-    d.detail = Content(Child(response, nullptr, "detail"));
+    detail = Content(Child(response, nullptr, "detail"));
     std::string text = Trim(Content(Child(response, nullptr, "faultstring")));
     if (text.empty())
       text = "El servicio respondió un fallo SOAP " +

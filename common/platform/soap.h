@@ -57,7 +57,9 @@ class Client {
   void ClientProperty(std::string_view name, const PropertyValue& value);
   // UseProxy, ProxyServer, ProxyPort (default 8080), ProxyUser, ProxyPassword, Timeout
   // (milliseconds, default 30000; 0 or less keeps the default), SSLCAFile (authorities trusted
-  // besides the system's), EndPointURL (replaces the address of the description). Names are
+  // besides the system's), EndPointURL (replaces the address of the description),
+  // MaxResponseSize (the most bytes of a description or an answer, once decompressed, that are
+  // taken; default 16 MiB, 0 or less keeps the default: a larger one fails the call). Names are
   // matched without regard to case. Properties set before mssoapinit also serve its download.
   void ConnectorProperty(std::string_view name, const PropertyValue& value);
   // Calls an operation (name matched without regard to case) with one argument whose children are
@@ -72,5 +74,13 @@ class Client {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The reading half of Call: the answer of an operation from the HTTP status and the body received
+// (`charset` that of the Content-Type header, "" when none; `target` names the server in error
+// texts). The child nodes of the return part, nothing for an empty body of a success status;
+// raises what Call raises for faults and bad answers. `detail` receives a fault's detail text.
+std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view body,
+                                        const std::string& charset, const std::string& target,
+                                        std::string& detail);
 
 }  // namespace PRESCORA_NS::platform::soap

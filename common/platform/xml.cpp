@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "common/platform/files.h"
 
@@ -448,7 +449,8 @@ bool Document::Save(const std::string& path) const {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::string temp = folder + "." + name + "." + std::to_string(::getpid()) + "." +
                            std::to_string(counter.fetch_add(1)) + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  // Readable by the owner only: a request file holds the user's key.
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
     saveErrno_ = errno;
     return false;
@@ -524,6 +526,25 @@ std::string Escape(std::string_view text, bool attribute) {
         }
         out += c;
         break;
+      // A parser turns CR LF into LF, and white space of an attribute into spaces: written as
+      // references they come back as they were.
+      case '\r':
+        out += "&#13;";
+        break;
+      case '\n':
+        if (attribute) {
+          out += "&#10;";
+          break;
+        }
+        out += c;
+        break;
+      case '\t':
+        if (attribute) {
+          out += "&#9;";
+          break;
+        }
+        out += c;
+        break;
       default:
         out += c;
     }
@@ -531,6 +552,19 @@ std::string Escape(std::string_view text, bool attribute) {
   return out;
 }
 }  // namespace
+
+std::optional<std::vector<Attribute>> ParseAttributes(std::string_view attributes) {
+  Document holder;
+  std::string text = "<a ";
+  text.append(attributes);
+  text += "/>";
+  if (!holder.Loadxml(text)) return std::nullopt;
+  Node element = holder.documentElement();
+  if (!element.childNodes().items().empty()) return std::nullopt;
+  std::vector<Attribute> out;
+  for (const Node& a : element.Attributes().items()) out.push_back({a.nodeName(), a.Text()});
+  return out;
+}
 
 std::string EscapeText(std::string_view text) {
   return Escape(text, false);

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,9 +123,10 @@ class PRESCORA_API Document {
   // declares none is read in `assumedEncoding` when given (an HTTP charset), else as UTF-8.
   bool LoadBytes(std::string_view bytes, const std::string& assumedEncoding = {});
   // Writes the document to a file (UTF-8, with an XML declaration), replacing any file there.
-  // False when the file cannot be written. The file is written beside the destination and renamed
-  // into place, so a reader sees either the old file or the whole new one. It is not forced to
-  // disk: a power cut moments after may lose the new file.
+  // False when the file cannot be written. The file is readable and writable by its owner only
+  // (spool files and message copies hold the user's key). It is written beside the destination and
+  // renamed into place, so a reader sees either the old file or the whole new one. It is not forced
+  // to disk: a power cut moments after may lose the new file.
   bool Save(const std::string& path) const;
   // The errno of the last Save that failed, 0 after one that succeeded.
   int saveErrno() const noexcept { return saveErrno_; }
@@ -144,8 +146,20 @@ class PRESCORA_API Document {
 };
 
 // Escapes "&", "<" and ">" (and quotes, for attribute values) so that a value inserted into a
-// rendering reaches the other side exactly as it was set.
+// rendering reaches the other side exactly as it was set. CR is written as "&#13;" (a parser
+// would turn CR LF into LF), and in attribute values LF and tab as "&#10;" and "&#9;".
 std::string EscapeText(std::string_view text);
+
+// One attribute of a start tag, as written: qualified name ("xmlns:xsi" for a namespace
+// declaration) and value.
+struct Attribute {
+  std::string name;
+  std::string value;
+};
+// The attributes of a text meant for the inside of a start tag, such as the EsquemaXML setting
+// ('xmlns:xsi = "..." xmlns:SOAP-ENC=\'...\''), namespace declarations first, each as a parser
+// reads it; nothing when the text is not a well-formed run of attributes.
+std::optional<std::vector<Attribute>> ParseAttributes(std::string_view attributes);
 std::string EscapeAttribute(std::string_view text);
 
 }  // namespace PRESCORA_NS::platform::xml

@@ -141,13 +141,13 @@ TEST(Component, CreateObjectRaises429WhenTheClassCannotBeHad) {
   EXPECT_EQ(CreateError("Interface.NoSuchClass"), 429);
   EXPECT_EQ(CreateError("NoSuchLibrary.CExecutor"), 429);
   EXPECT_EQ(CreateError("Interface"), 429);
-  EXPECT_EQ(CreateError(".modGlobal"), 429);
+  EXPECT_EQ(CreateError(".CFileAdmin"), 429);
+  EXPECT_EQ(CreateError("Interface.modGlobal"), 429);  // the test copies' window only
   EXPECT_EQ(CreateError("Interface."), 429);
-  auto object = component::CreateObject("interface.MODGLOBAL");  // identifiers ignore case
+  auto object = component::CreateObject("interface.CFILEADMIN");  // identifiers ignore case
   ASSERT_TRUE(object);
   std::vector<std::string> none;
-  EXPECT_EQ(object->Invoke("LibraryTitle", none), "Interface");
-  EXPECT_EQ(object->Invoke("LibraryFolder", none), PRESCORA_BIN_DIR);
+  EXPECT_EQ(object->Invoke("GetDllPath", none), std::string(PRESCORA_BIN_DIR) + "/");
   try {
     object->Invoke("NoSuchMember", none);
     FAIL();
@@ -157,9 +157,9 @@ TEST(Component, CreateObjectRaises429WhenTheClassCannotBeHad) {
   }
   TempFolder empty;
   component::SetLibraryFolderForTesting(empty.path());
-  EXPECT_EQ(CreateError("Interface.modGlobal"), 429);
+  EXPECT_EQ(CreateError("Interface.CFileAdmin"), 429);
   WriteAll(empty / "libBroken.so", "not a library");
-  EXPECT_EQ(CreateError("Broken.modGlobal"), 429);
+  EXPECT_EQ(CreateError("Broken.CFileAdmin"), 429);
   component::SetLibraryFolderForTesting("");
 }
 

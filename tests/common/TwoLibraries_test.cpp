@@ -19,16 +19,23 @@ namespace {
 
 using Create = prescora::IComponent* (*)(const char*);
 
-// The "modGlobal" object of one library of the build, loaded as a host loads it.
-std::unique_ptr<prescora::IComponent> ModGlobalOf(const std::string& library) {
-  std::string path = std::string(PRESCORA_BIN_DIR) + "/lib" + library + ".so";
+const std::string kDiagFolder = std::string(PRESCORA_TEST_DIR) + "/diag";
+
+// An object of one library file, loaded as a host loads it; null when the library has no such
+// class.
+std::unique_ptr<prescora::IComponent> CreateFrom(const std::string& path, const char* className) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   EXPECT_NE(handle, nullptr) << dlerror();
   if (handle == nullptr) return nullptr;
   auto create = reinterpret_cast<Create>(dlsym(handle, "PrescoraCreateObject"));
   EXPECT_NE(create, nullptr);
   if (create == nullptr) return nullptr;
-  return std::unique_ptr<prescora::IComponent>(create("modGlobal"));
+  return std::unique_ptr<prescora::IComponent>(create(className));
+}
+
+// The "modGlobal" object of the test copy of one library of the build.
+std::unique_ptr<prescora::IComponent> ModGlobalOf(const std::string& library) {
+  return CreateFrom(kDiagFolder + "/lib" + library + "Diag.so", "modGlobal");
 }
 
 std::string Call(prescora::IComponent& object, const std::string& member,
@@ -77,11 +84,20 @@ TEST(TwoLibraries, SharedObjectsStayApart) {
   EXPECT_NE(initiatorLog.find(" Initiator 1.2\t"), std::string::npos);
 
   // Each library finds its own folder.
-  EXPECT_EQ(Call(*interface, "LibraryFolder"), PRESCORA_BIN_DIR);
-  EXPECT_EQ(Call(*initiator, "LibraryFolder"), PRESCORA_BIN_DIR);
+  EXPECT_EQ(Call(*interface, "LibraryFolder"), kDiagFolder);
+  EXPECT_EQ(Call(*initiator, "LibraryFolder"), kDiagFolder);
 
   Call(*interface, "ResetErrors");
   EXPECT_EQ(Call(*interface, "ErrorCount"), "0");
+}
+
+// The diagnostic window is not in the libraries that ship: no host can empty their error
+// collection or point their log anywhere.
+TEST(TwoLibraries, ShippedLibrariesHaveNoDiagnosticWindow) {
+  for (const char* library : {"Interface", "Initiator"}) {
+    const std::string path = std::string(PRESCORA_BIN_DIR) + "/lib" + library + ".so";
+    EXPECT_EQ(CreateFrom(path, "modGlobal"), nullptr) << library;
+  }
 }
 
 TEST(TwoLibraries, EachThreadOfTheHostHasItsOwnSet) {

@@ -1,6 +1,7 @@
 #include "common/platform/xml.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -233,6 +234,11 @@ TEST(XmlSave, WritesUtf8WithDeclarationAndReplacesAtomically) {
   EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u) << saved;
   EXPECT_NE(saved.find("año"), std::string::npos);
 
+  // The owner's alone, whatever the umask lets others have.
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
   // Nothing but the file itself is left in the folder.
   int entries = 0;
   for (auto& e : fs::directory_iterator(dir.path())) {
@@ -266,6 +272,20 @@ TEST(XmlEscape, EscapedValuesReachTheOtherSideUnchanged) {
       QuietLoad(doc, "<r v=\"" + EscapeAttribute(value) + "\">" + EscapeText(value) + "</r>"));
   EXPECT_EQ(doc.documentElement().Text(), value);
   EXPECT_EQ(doc.documentElement().GetAttribute("v"), value);
+
+  // Line breaks and tabs too, through a saved file as well: CR LF must not come back as LF.
+  TempDir dir;
+  for (const std::string& text : {std::string("línea 1\r\nlínea 2"), std::string("a\rb\tc\r\n")}) {
+    ASSERT_TRUE(
+        QuietLoad(doc, "<r v=\"" + EscapeAttribute(text) + "\">" + EscapeText(text) + "</r>"));
+    EXPECT_EQ(doc.documentElement().Text(), text);
+    EXPECT_EQ(doc.documentElement().GetAttribute("v"), text);
+    ASSERT_TRUE(doc.Save(dir / "r.xml"));
+    Document back;
+    ASSERT_TRUE(back.Load(dir / "r.xml"));
+    EXPECT_EQ(back.documentElement().Text(), text);
+    EXPECT_EQ(back.documentElement().GetAttribute("v"), text);
+  }
 }
 
 TEST(XmlHostile, EntitiesAndDtdsAreRefused) {

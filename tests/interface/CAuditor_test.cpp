@@ -162,4 +162,17 @@ TEST_F(AuditorTest, ConcurrentProcessesLoseNoMark) {
   }
 }
 
+// A hostile answer text of any size costs the audit file 254 characters, cut between characters.
+TEST_F(AuditorTest, TheResponseTextIsBounded) {
+  CAuditor auditor;
+  std::string huge;
+  for (int i = 0; i < 100000; ++i) huge += "ñ";
+  ASSERT_TRUE(auditor.Save("P1", ns::audSetTextResponse, ns::rcvNone, "A" + huge));
+  std::string kept = Key(auditor, "P1", "TEXTO_RESPUESTA");
+  EXPECT_EQ(kept, "A" + huge.substr(0, 2 * 253));
+  EXPECT_LT(std::filesystem::file_size(auditor.OutputFileName()), 1024u);
+  ASSERT_TRUE(auditor.Save("P2", ns::audSetTextResponse, ns::rcvNone, "0000.Dispensación hecha"));
+  EXPECT_EQ(Key(auditor, "P2", "TEXTO_RESPUESTA"), "0000.Dispensación hecha");
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
 #include "interface/CConfig.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <string>
 #include <thread>
@@ -118,6 +121,52 @@ TEST_F(ConfigTest, CountersAddOneOrRestartAtZero) {
   EXPECT_FALSE(config.UpdateAndSaveSended());
   EXPECT_EQ(Counter("Enviados"), "2147483647");
   EXPECT_EQ(ErrorNumbers(), std::vector<int>{6});
+}
+
+// Runs `body` in a child process as a user who may not create files in `folder`: as root, the
+// unprivileged user nobody (the test folder opened to it); otherwise with the folder read-only.
+template <class Body>
+bool WithoutWriteAccessTo(const std::string& root, const std::string& folder, Body&& body) {
+  const bool root_user = getuid() == 0;
+  if (root_user)
+    std::filesystem::permissions(root, std::filesystem::perms(0755));
+  else
+    std::filesystem::permissions(folder, std::filesystem::perms(0555));
+  bool ok = RunInChildren(1, [&](int) {
+    if (root_user && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    return body();
+  });
+  std::filesystem::permissions(folder, std::filesystem::perms(0755));
+  return ok;
+}
+
+TEST_F(ConfigTest, CountersReportFailedWritesAndCountWhereOnlyTheFileIsWritable) {
+  CConfig config;
+  std::filesystem::create_directory(Path("carpeta.ini"));
+  config.set_ArchivoIni(Path("carpeta.ini"));
+  EXPECT_FALSE(config.UpdateAndSaveSended());
+  EXPECT_FALSE(config.UpdateAndSaveReceived());
+  EXPECT_EQ(ErrorNumbers().size(), 2u);
+  EXPECT_NE(Log().find("CConfig.UpdateAndSaveSended:("), std::string::npos);
+  EXPECT_NE(Log().find("CConfig.UpdateAndSaveReceived:("), std::string::npos);
+
+  // The administrator's folder, the pharmacy user's settings file.
+  const std::string folder = Path("lib");
+  const std::string ini = folder + "/Interface.ini";
+  std::filesystem::create_directory(folder);
+  WriteAll(ini, "; contadores\n[MensajeSOAP]\nEnviados=41\n");
+  std::filesystem::permissions(ini, std::filesystem::perms(0666));
+  EXPECT_TRUE(WithoutWriteAccessTo(root_, folder, [&] {
+    CConfig other;
+    other.set_ArchivoIni(ini);
+    return other.UpdateAndSaveSended() && other.UpdateAndSaveReceived() &&
+           other.UpdateAndSaveSended();
+  }));
+  EXPECT_EQ(ReadAll(ini), "; contadores\n[MensajeSOAP]\nEnviados=43\nRecibidos=0\n");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"Interface.ini"});
 }
 
 TEST_F(ConfigTest, ConcurrentExecutorsNeverLoseACount) {

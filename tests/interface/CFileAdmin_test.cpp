@@ -69,6 +69,24 @@ TEST_F(FileAdminTest, ExistenceLooksInTheFolderNamed) {
   EXPECT_FALSE(admin.ExistDefaultResponseFile());
 }
 
+// The folder's own files are found whatever their letter case, by the same rule as the settings
+// reader: a folder with "interface.ini" and "DEFRESPO.XML" has its settings and default response.
+TEST_F(FileAdminTest, OwnFilesAreFoundWhateverTheirLetterCase) {
+  WriteAll(Path("interface.ini"), "[RespuestaDefecto]\nCodigoAviso=A1\n");
+  WriteAll(Path("DEFRESPO.XML"), "<RespuestaPeticion/>");
+  EXPECT_TRUE(admin.ExistIniFile());
+  EXPECT_TRUE(admin.ExistDefaultResponseFile());
+  EXPECT_EQ(admin.DefaultResponseFile(), Path("DEFRESPO.XML"));
+  ns::objConfig().set_ArchivoIni(Path("Interface.ini"));
+  EXPECT_EQ(ns::objConfig().LoadInternalResponse("CodigoAviso"), "A1");
+  // An exact name wins over one that differs only in case.
+  WriteAll(Path("defrespo.xml"), "<RespuestaPeticion/>");
+  EXPECT_EQ(admin.DefaultResponseFile(), Path("defrespo.xml"));
+  EXPECT_FALSE(admin.ExistExecutorFile()) << "the launcher is started by its exact name";
+  WriteAll(Path("Executor.exe"), "");
+  EXPECT_FALSE(admin.ExistExecutorFile());
+}
+
 TEST_F(FileAdminTest, DeleteRemovesReadOnlyFilesAndToleratesMissingOnes) {
   EXPECT_TRUE(admin.DeleteFromSended("none"));
   admin.MakeSended();
@@ -94,13 +112,17 @@ TEST_F(FileAdminTest, MoveToDelayed) {
   EXPECT_EQ(ErrorNumbers(), (std::vector<int>{76, 53}));
 
   // Given without its trailing separator; a late answer already there is kept, the new one gets
-  // the next free name.
+  // the next free name, no more readable than the answer was.
   WriteAll(Path("Retrasados/P1.xml"), "older");
   WriteAll(Path("Retrasados/P1 (2).xml"), "old too");
+  chmod(Path("Recibidos/P1.xml").c_str(), 0600);
   EXPECT_TRUE(admin.MoveToDelayed(Path("Recibidos"), "P1.xml"));
   EXPECT_EQ(ReadAll(Path("Retrasados/P1.xml")), "older");
   EXPECT_EQ(ReadAll(Path("Retrasados/P1 (2).xml")), "old too");
   EXPECT_EQ(ReadAll(Path("Retrasados/P1 (3).xml")), "late answer");
+  struct stat st {};
+  ASSERT_EQ(stat(Path("Retrasados/P1 (3).xml").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_FALSE(Exists(Path("Recibidos/P1.xml")));
   // Onto itself: the only copy stays.
   EXPECT_TRUE(admin.MoveToDelayed(admin.GetDelayedPath(), "P1.xml"));
@@ -128,10 +150,13 @@ TEST_F(FileAdminTest, TheMessageLogGoesOnceItReachesTheLimit) {
   admin.DeleteLogFileIfExcededSize();
   EXPECT_FALSE(Exists(log));
   admin.DeleteLogFileIfExcededSize();  // nothing there: nothing happens
-  limit("");                           // no limit: any log goes
-  WriteAll(log, "");
-  admin.DeleteLogFileIfExcededSize();
-  EXPECT_FALSE(Exists(log));
+  // No limit (absent, 0 or negative): the log stays, whatever its size.
+  for (const char* none : {"", "TamanioMaximoLog=0", "TamanioMaximoLog=-5"}) {
+    limit(none);
+    WriteAll(log, std::string(2000, 'x'));
+    admin.DeleteLogFileIfExcededSize();
+    EXPECT_TRUE(Exists(log)) << none;
+  }
   EXPECT_TRUE(ErrorNumbers().empty());
 }
 

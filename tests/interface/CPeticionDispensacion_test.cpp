@@ -1,6 +1,7 @@
 #include "interface/CPeticionDispensacion.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -166,6 +167,53 @@ TEST_F(RequestTest, TheEnvelopeCarriesTheRecordAsArg0) {
   // Declarations that leave SOAP-ENC to the envelope load too.
   ns::strEsquemaXML() = "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" ";
   EXPECT_TRUE(document.Loadxml(request.ToString(true))) << document.parseError();
+}
+
+// Whether the setting binds SOAP-ENC is read from its declarations, not from its spelling: the
+// envelope always loads and always binds SOAP-ENC to the encoding namespace.
+TEST_F(RequestTest, TheEnvelopeBindsSoapEncWhateverTheSettingSays) {
+  const std::string enc = "http://schemas.xmlsoap.org/soap/encoding/";
+  const std::string xsi = "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
+  const std::vector<std::string> schemas = {
+      kStandardSchema,
+      xsi + " xmlns:SOAP-ENC = \"" + enc + "\" ",
+      xsi + " xmlns:SOAP-ENC='" + enc + "' ",
+      xsi + "\txmlns:SOAP-ENC=\n'" + enc + "' ",
+      xsi + " xmlns:SOAP-ENC=\"urn:otra-codificacion\" ",
+      xsi + " xmlns:SOAP-ENV=\"urn:otro-sobre\" ",
+  };
+  CPeticionDispensacion request;
+  request.set_IDPrescripcion("RX1");
+  for (const std::string& schema : schemas) {
+    ns::strEsquemaXML() = schema;
+    xml::Document document;
+    ASSERT_TRUE(document.Loadxml(request.ToString(true))) << schema << document.parseError();
+    xml::Node envelope = document.documentElement();
+    EXPECT_EQ(envelope.GetAttribute("xmlns:SOAP-ENC"), enc) << schema;
+    EXPECT_EQ(envelope.namespaceURI(), "http://schemas.xmlsoap.org/soap/envelope/") << schema;
+    EXPECT_EQ(envelope.GetAttribute("xmlns:xsi"), "http://www.w3.org/2001/XMLSchema-instance");
+  }
+}
+
+// Values keep their line breaks through the request file, which is its owner's alone (it holds
+// the user's key), as is the copy of the request.
+TEST_F(RequestTest, RequestFilesKeepLineBreaksAndAreTheOwnersAlone) {
+  CPeticionDispensacion request;
+  FillMandatory(request);
+  request.set_IDPrescripcion("RX1");
+  request.set_CodigoDispensado("línea 1\r\nlínea 2\r");
+  ASSERT_TRUE(request.ToXMLFile(Path("RX1.xml")));
+  xml::Document document;
+  ASSERT_TRUE(document.Load(Path("RX1.xml")));
+  EXPECT_EQ(ValueOf(document.documentElement().childNodes(), "codigoDispensado"),
+            "línea 1\r\nlínea 2\r");
+  request.set_SaveSOAPMsgToFile(true);
+  ASSERT_TRUE(request.ToXML());
+  for (const char* name : {"RX1.xml", "Interface.xml"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(Path(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
 }
 
 TEST_F(RequestTest, MandatoryFields) {

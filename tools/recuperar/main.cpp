@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "initiator/CCard.h"
 #include "initiator/CInitiator.h"
 
 namespace ns = PRESCORA_NS;
@@ -21,10 +22,12 @@ namespace {
 constexpr int kListadas = 0;      // the service listed the pending prescriptions (maybe none)
 constexpr int kCodigoError = 1;   // the service answered with an error code
 constexpr int kUso = 2;           // wrong arguments
-constexpr int kFalloInterno = 4;  // the retrieval failed (see Errores)
+constexpr int kSinTarjeta = 3;    // --tarjeta: no card in time
+constexpr int kFalloInterno = 4;  // the retrieval failed (see Errores), or reading the card did
 
 struct Opciones {
   std::string tis;
+  bool tarjeta = false;
   std::string usuario;
   std::string clave;
   int idioma = 0;
@@ -34,11 +37,25 @@ struct Opciones {
 // Who the prescriptions are for: the patient's card identifier.
 bool RellenarPaciente(ns::CArgument& argumento, const Opciones& opciones, std::string& error) {
   if (opciones.tis.empty()) {
-    error = "falta el paciente: indique --tis";
+    error = "falta el paciente: indique --tis o --tarjeta";
     return false;
   }
   argumento.set_TIS(opciones.tis);
   return true;
+}
+
+// The patient from the health card in the reader ([Tarjeta] of the settings file): 0 when read,
+// else the exit status, with the reason on standard error.
+int LeerTarjeta(ns::CArgument& argumento, const Opciones& opciones) {
+  ns::CErrorItem error;
+  if (!ns::CCard().GetCardData(argumento, error)) {
+    std::cerr << "prescora-recuperar: no se ha leído la tarjeta: (" << error.Number() << ") "
+              << error.Description() << std::endl;
+    return error.Number() == 32018 ? kSinTarjeta : kFalloInterno;
+  }
+  if (opciones.formato == "texto")
+    std::cout << "Tarjeta sanitaria de " << argumento.TitularTarjeta() << "\n";
+  return kListadas;
 }
 
 std::string NombreRegimen(ns::RegimenRecetaEnum regimen) {
@@ -189,11 +206,17 @@ int main(int argc, char** argv) {
   app.set_help_flag("-h,--help", "Muestra esta ayuda y termina")->group("Generales");
   app.footer(
       "Estado de salida: 0 lista recuperada; 1 el servicio respondió con un código de error; "
-      "2 argumentos no válidos; 4 la recuperación falló (ver Errores).");
+      "2 argumentos no válidos; 3 (--tarjeta) no se leyó ninguna tarjeta a tiempo; 4 la "
+      "recuperación o la lectura de la tarjeta falló (ver Errores).");
 
   Opciones opciones;
-  app.add_option("-t,--tis", opciones.tis, "Tarjeta sanitaria (TIS) del paciente")
-      ->type_name("TIS")
+  auto* tis = app.add_option("-t,--tis", opciones.tis, "Tarjeta sanitaria (TIS) del paciente")
+                  ->type_name("TIS")
+                  ->group("Consulta");
+  app.add_flag("--tarjeta", opciones.tarjeta,
+               "Lee el TIS de la tarjeta sanitaria del lector (sección [Tarjeta] de Interface.ini) "
+               "y recupera las prescripciones de ese paciente")
+      ->excludes(tis)
       ->group("Consulta");
   app.add_option("-u,--usuario", opciones.usuario, "Usuario del servicio")
       ->type_name("TEXTO")
@@ -228,7 +251,10 @@ int main(int argc, char** argv) {
   argumento.set_Password(opciones.clave);
   argumento.set_Idioma(static_cast<int16_t>(opciones.idioma));
   std::string error;
-  if (!RellenarPaciente(argumento, opciones, error)) {
+  if (opciones.tarjeta) {
+    const int leida = LeerTarjeta(argumento, opciones);
+    if (leida != kListadas) return leida;
+  } else if (!RellenarPaciente(argumento, opciones, error)) {
     std::cerr << "prescora-recuperar: " << error << ". Use --help para ver las opciones."
               << std::endl;
     return kUso;

@@ -1,5 +1,7 @@
-// "<Library>.modGlobal": a window on the calling thread's shared objects of this library, for
-// diagnostics and for tests that load both libraries into one process.
+// "<Library>.modGlobal": a window on the calling thread's shared objects of one library, for the
+// tests that load both libraries into one process. Built only into the test copies of the
+// libraries (tests/CMakeLists.txt): a host of the shipped libraries must not be able to empty the
+// error collection or point the log anywhere.
 
 #include "common/ComponentRegistry.h"
 #include "common/modError.h"

@@ -1,0 +1,198 @@
+// prescora-tarjeta: reads the patient's health card as the pharmacy application does, through the
+// retrieval library of its own folder (libInitiator.so and Interface.ini beside it), and shows the
+// card's identifier (TIS) and holder. For trying a card reader's setup.
+//
+// Installed beside libInitiator.so: the library takes the [Tarjeta] settings from the folder it
+// is loaded from.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "common/platform/events.h"
+#include "initiator/CCard.h"
+
+namespace ns = PRESCORA_NS;
+
+namespace {
+
+// Exit statuses.
+constexpr int kLeida = 0;         // the card was read
+constexpr int kUso = 2;           // wrong arguments
+constexpr int kSinTarjeta = 3;    // no card in time
+constexpr int kFalloInterno = 4;  // the settings, the certificate store or the card's data failed
+
+constexpr int32_t kErrorTiempo = 32018;
+
+std::string Minusculas(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string Recortar(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// The wait the library will allow ([Tarjeta] InsercionTarjetaTimeOut of the settings file beside
+// this program), only to show the seconds left; nothing when it cannot be told.
+std::optional<int> EsperaConfigurada() {
+  std::error_code error;
+  const auto carpeta = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  if (error) return std::nullopt;
+  for (const auto& entrada : std::filesystem::directory_iterator(carpeta, error)) {
+    if (Minusculas(entrada.path().filename().string()) != "interface.ini") continue;
+    std::ifstream in(entrada.path());
+    std::string linea, seccion;
+    while (std::getline(in, linea)) {
+      linea = Recortar(linea);
+      if (!linea.empty() && linea.front() == '[') {
+        seccion = Minusculas(Recortar(linea.substr(1, linea.find(']') - 1)));
+      } else if (seccion == "tarjeta" && linea.find('=') != std::string::npos &&
+                 Minusculas(Recortar(linea.substr(0, linea.find('=')))) ==
+                     "inserciontarjetatimeout") {
+        try {
+          return std::stoi(linea.substr(linea.find('=') + 1));
+        } catch (...) {
+          return std::nullopt;
+        }
+      }
+    }
+    break;
+  }
+  return std::nullopt;
+}
+
+// Progress on a terminal while the library waits for the card: the seconds left.
+class Progreso {
+ public:
+  Progreso(bool activo, std::optional<int> espera) : activo_(activo), espera_(espera) {}
+  void Paso() {
+    if (!activo_) return;
+    auto ahora = std::chrono::steady_clock::now();
+    if (!empezado_) {
+      inicio_ = ahora;
+      empezado_ = true;
+    } else if (ahora - ultimo_ < std::chrono::milliseconds(200)) {
+      return;
+    }
+    ultimo_ = ahora;
+    const double pasados = std::chrono::duration<double>(ahora - inicio_).count();
+    char texto[96];
+    if (espera_) {
+      const double quedan = std::max(0.0, *espera_ - pasados);
+      std::snprintf(texto, sizeof texto, "\rInserte la tarjeta sanitaria... quedan %.0f s ",
+                    quedan);
+    } else {
+      std::snprintf(texto, sizeof texto, "\rInserte la tarjeta sanitaria... %.0f s ", pasados);
+    }
+    std::cerr << texto << std::flush;
+    visible_ = true;
+  }
+  void Terminar() {
+    if (visible_) std::cerr << "\r\033[K" << std::flush;
+    visible_ = false;
+  }
+
+ private:
+  bool activo_;
+  std::optional<int> espera_;
+  bool empezado_ = false;
+  bool visible_ = false;
+  std::chrono::steady_clock::time_point inicio_;
+  std::chrono::steady_clock::time_point ultimo_;
+};
+
+// Tabulated output: tabs, line breaks and backslashes escaped so one value stays one field.
+std::string Escapar(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Espera la tarjeta sanitaria del paciente en el lector y muestra su identificador (TIS) y "
+      "su titular, leídos del certificado de la tarjeta con la biblioteca de recuperación de "
+      "esta carpeta (libInitiator.so, Interface.ini: sección [Tarjeta]).",
+      "prescora-tarjeta"};
+  auto f = app.get_formatter();
+  f->label("Usage", "Uso");
+  f->label("OPTIONS", "OPCIONES");
+  f->label("TEXT", "TEXTO");
+  f->column_width(30);
+  app.set_help_flag("-h,--help", "Muestra esta ayuda y termina");
+  app.footer(
+      "Estado de salida: 0 tarjeta leída; 2 argumentos no válidos; 3 no se leyó ninguna "
+      "tarjeta a tiempo; 4 otro fallo (configuración, almacén de certificados o datos de la "
+      "tarjeta).");
+  std::string formato = "texto";
+  bool silencioso = false;
+  app.add_option("--formato", formato,
+                 "texto (para personas) o tabulado (una línea por dato, campos separados por "
+                 "tabuladores, para programas)")
+      ->type_name("FORMATO")
+      ->check(CLI::IsMember({"texto", "tabulado"}));
+  app.add_flag("-s,--silencioso", silencioso, "Sin la línea de progreso mientras espera");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "prescora-tarjeta: " << e.what() << ". Use --help para ver las opciones."
+              << std::endl;
+    return kUso;
+  }
+
+  Progreso progreso(!silencioso && formato == "texto" && isatty(STDERR_FILENO),
+                    EsperaConfigurada());
+  ns::platform::events::SetMessageLoopHook([&progreso] { progreso.Paso(); });
+  ns::CArgument argumento;
+  ns::CErrorItem error;
+  const bool leida = ns::CCard().GetCardData(argumento, error);
+  ns::platform::events::SetMessageLoopHook({});
+  progreso.Terminar();
+
+  const int salida = leida ? kLeida : error.Number() == kErrorTiempo ? kSinTarjeta : kFalloInterno;
+  if (formato == "tabulado") {
+    std::cout << "tis\t" << Escapar(argumento.TIS()) << "\n";
+    std::cout << "titular\t" << Escapar(argumento.TitularTarjeta()) << "\n";
+    if (!leida)
+      std::cout << "error\t" << error.Number() << "\t" << Escapar(error.Description()) << "\t"
+                << Escapar(error.Source()) << "\n";
+    std::cout << "salida\t" << salida << "\n";
+  } else if (leida) {
+    std::cout << "Tarjeta leída\n";
+    std::cout << "  TIS:      " << argumento.TIS() << "\n";
+    std::cout << "  Titular:  " << argumento.TitularTarjeta() << "\n";
+  } else {
+    std::cout << "No se ha leído la tarjeta\n";
+    std::cout << "  Error:    (" << error.Number() << ") " << error.Description() << "  ["
+              << error.Source() << "]\n";
+  }
+  return salida;
+}
