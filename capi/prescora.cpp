@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include <prescora/Initiator/CCard.h>
 #include <prescora/Initiator/CInitiator.h>
 #include <prescora/Initiator/common/platform/events.h>
 #include <prescora/Interface/CInterface.h>
@@ -602,6 +603,40 @@ prescora_prescripciones* prescora_initiator_RecuperarPrescripciones(prescora_ini
                 lista->value = object.value.RecuperarPrescripciones(argument.value);
                 return lista;
               });
+}
+
+}  // extern "C"
+
+// ---- Health card -------------------------------------------------------------------------------
+
+struct prescora_tarjeta {
+  Initiator::CCard value;
+};
+
+extern "C" {
+
+prescora_tarjeta* prescora_tarjeta_new(void) {
+  return Trap("prescora_tarjeta_new", static_cast<prescora_tarjeta*>(nullptr),
+              Nuevo<prescora_tarjeta>);
+}
+
+void prescora_tarjeta_free(prescora_tarjeta* tarjeta) {
+  delete tarjeta;
+}
+
+int prescora_tarjeta_GetCardData(prescora_tarjeta* tarjeta, prescora_argumento* argumento,
+                                 prescora_errores** error) {
+  if (error != nullptr) *error = nullptr;
+  return Trap("prescora_tarjeta_GetCardData", 0, [&] {
+    auto& card = Use(tarjeta);
+    auto& argument = Use(argumento);
+    Initiator::CErrorItem item;
+    bool read = card.value.GetCardData(argument.value, item);
+    if (!read && error != nullptr) {
+      *error = new prescora_errores(std::vector<Initiator::CErrorItem>{item});
+    }
+    return read ? 1 : 0;
+  });
 }
 
 }  // extern "C"

@@ -3,7 +3,7 @@
  * Link libprescora.so from the installation's library folder (it loads libInterface.so and
  * libInitiator.so from beside itself; they take Interface.ini and the spool folders from there).
  * Dispensing: prescora_peticion, prescora_interface, prescora_respuesta. Retrieval:
- * prescora_argumento, prescora_initiator, prescora_prescripciones.
+ * prescora_argumento, prescora_tarjeta, prescora_initiator, prescora_prescripciones.
  *
  * Conventions, for every function below:
  *  - Objects are opaque handles, made by a *_new function (or returned by an operation) and
@@ -276,6 +276,20 @@ PRESCORA_C_API prescora_errores* prescora_initiator_Errores(const prescora_initi
  * object's error items. NULL only for a NULL handle or no memory. */
 PRESCORA_C_API prescora_prescripciones* prescora_initiator_RecuperarPrescripciones(
     prescora_initiator* front, prescora_argumento* argumento);
+
+/* ---- Health card (CCard) -------------------------------------------------------------------- */
+
+typedef struct prescora_tarjeta prescora_tarjeta;
+
+PRESCORA_C_API prescora_tarjeta* prescora_tarjeta_new(void);
+PRESCORA_C_API void prescora_tarjeta_free(prescora_tarjeta* tarjeta);
+/* Waits up to [Tarjeta] InsercionTarjetaTimeOut seconds for the health card's certificate and
+ * sets the argument's TIS and TitularTarjeta; the message-loop hook runs while it waits. 1 on
+ * success; 0 on a failure, whose error item (32016 no settings file, 32018 no card in time, ...)
+ * is put in *error when error is not NULL (one item, to release with prescora_errores_free). */
+PRESCORA_C_API int prescora_tarjeta_GetCardData(prescora_tarjeta* tarjeta,
+                                                prescora_argumento* argumento,
+                                                prescora_errores** error);
 
 #ifdef __cplusplus
 }

@@ -187,6 +187,19 @@ no_launcher() {
     { cat "$work/broken.log"; return 1; }
 }
 check "a dispensing that fails comes back through the C interface as error 53, not a crash" no_launcher
+no_card() {
+  # An empty certificate database and a short wait: no card comes, and the C interface hands the
+  # failure over as an error item.
+  certutil -N --empty-password -d "sql:$work/nssdb" || return 1
+  sed -i -e "s#^BaseDatosCertificados=.*#BaseDatosCertificados=sql:$work/nssdb#" \
+    -e "s#^InsercionTarjetaTimeOut=.*#InsercionTarjetaTimeOut=1#" "$folder/Interface.ini"
+  ! "${run_env[@]}" python3 examples/python/prescora_ejemplo.py --carpeta "$folder" --tarjeta \
+    >"$work/card.log" || return 1
+  grep -q "^tarjeta: error 32018 " "$work/card.log" || { cat "$work/card.log"; return 1; }
+}
+if command -v certutil >/dev/null; then
+  check "no card in the reader comes back through the C interface as error 32018" no_card
+fi
 rejected() { ! "${run_env[@]}" "$work/host-cmake/host" RXK0000001 >"$work/again.log"; grep -q "rechazo 1005" "$work/again.log"; }
 check "a second dispensing of the same prescription is rejected, not confirmed" rejected
 

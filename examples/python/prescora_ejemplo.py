@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Retrieval and dispensing from Python through Prescora's C interface, with ctypes alone.
 
-    python3 prescora_ejemplo.py [--carpeta /opt/prescora/lib/prescora] [--tis BBBB000001]
-                                [--id RX0000000001]
+    python3 prescora_ejemplo.py [--carpeta /opt/prescora/lib/prescora]
+                                [--tis BBBB000001 | --tarjeta] [--id RX0000000001]
 
-Lists the patient's prescriptions still to be dispensed, dispenses one of them (--id, else the
+Takes the patient's TIS from --tis or from the health card in the reader (--tarjeta), lists the
+patient's prescriptions still to be dispensed, dispenses one of them (--id, else the
 first) and lists them again. The library folder is the installation's: libprescora.so is loaded
 from there, and the libraries take Interface.ini and the spool folders from there. Exit status 0
 when the service confirmed the dispensing and the prescription is no longer pending.
@@ -45,6 +46,11 @@ def load(folder):
         "prescora_respuesta_DispensacionRealizada": (ctypes.c_int, [handle]),
         "prescora_respuesta_count": (ctypes.c_int32, [handle, ctypes.c_int]),
         "prescora_respuesta_item": (text_out, [handle, ctypes.c_int, ctypes.c_int32]),
+        "prescora_tarjeta_new": (handle, []),
+        "prescora_tarjeta_free": (None, [handle]),
+        "prescora_tarjeta_GetCardData": (ctypes.c_int, [handle, handle, ctypes.POINTER(handle)]),
+        "prescora_argumento_TIS": (text_out, [handle]),
+        "prescora_argumento_TitularTarjeta": (text_out, [handle]),
         "prescora_argumento_new": (handle, []),
         "prescora_argumento_free": (None, [handle]),
         "prescora_initiator_new": (handle, []),
@@ -94,6 +100,26 @@ def errors(lib, front, library="interface"):
                 for i in range(lib.prescora_errores_count(items))]
     finally:
         lib.prescora_errores_free(items)
+
+
+def read_card(lib):
+    """The TIS of the health card in the reader, waiting as [Tarjeta] says; None on a failure."""
+    card = lib.prescora_tarjeta_new()
+    argument = lib.prescora_argumento_new()
+    error = ctypes.c_void_p()
+    try:
+        if lib.prescora_tarjeta_GetCardData(card, argument, ctypes.byref(error)):
+            holder = text(lib, lib.prescora_argumento_TitularTarjeta(argument))
+            tis = text(lib, lib.prescora_argumento_TIS(argument))
+            print(f"tarjeta: {tis} {holder}")
+            return tis
+        print("tarjeta: error", lib.prescora_errores_Number(error, 0),
+              text(lib, lib.prescora_errores_Description(error, 0)))
+        return None
+    finally:
+        lib.prescora_errores_free(error)
+        lib.prescora_argumento_free(argument)
+        lib.prescora_tarjeta_free(card)
 
 
 def retrieve(lib, tis):
@@ -170,10 +196,16 @@ def main():
     parser.add_argument("--carpeta", default="/opt/prescora/lib/prescora",
                         help="carpeta de la biblioteca (la de libprescora.so)")
     parser.add_argument("--tis", default="BBBB000001", help="tarjeta sanitaria del paciente")
+    parser.add_argument("--tarjeta", action="store_true",
+                        help="lee el TIS de la tarjeta sanitaria del lector")
     parser.add_argument("--id", help="prescripción que dispensar (por defecto, la primera pendiente)")
     args = parser.parse_args()
     lib = load(args.carpeta)
 
+    if args.tarjeta:
+        args.tis = read_card(lib)
+        if args.tis is None:
+            return 1
     pending = retrieve(lib, args.tis)
     if pending is None:
         return 1

@@ -208,6 +208,12 @@ TEST(CApiMisuse, BecomesAnErrorItemNeverACrash) {
       {"NULL retrieval front object",
        [] { return prescora_initiator_RecuperarPrescripciones(nullptr, nullptr) == nullptr; }, 91},
       {"NULL argument", [] { return prescora_argumento_set_TIS(nullptr, "x") == 91; }, 91},
+      {"NULL card",
+       [] {
+         prescora_errores* error = reinterpret_cast<prescora_errores*>(1);
+         return prescora_tarjeta_GetCardData(nullptr, nullptr, &error) == 0 && error == nullptr;
+       },
+       91},
   };
   for (const auto& c : cases) {
     EXPECT_TRUE(c.call()) << c.what;
@@ -223,6 +229,7 @@ TEST(CApiMisuse, BecomesAnErrorItemNeverACrash) {
   prescora_argumento_free(nullptr);
   prescora_prescripciones_free(nullptr);
   prescora_initiator_free(nullptr);
+  prescora_tarjeta_free(nullptr);
 }
 
 }  // namespace
