@@ -190,7 +190,7 @@ check "a dispensing that fails comes back through the C interface as error 53, n
 no_card() {
   # An empty certificate database and a short wait: no card comes, and the C interface hands the
   # failure over as an error item.
-  certutil -N --empty-password -d "sql:$work/nssdb" || return 1
+  mkdir -p "$work/nssdb" && certutil -N --empty-password -d "sql:$work/nssdb" || return 1
   sed -i -e "s#^BaseDatosCertificados=.*#BaseDatosCertificados=sql:$work/nssdb#" \
     -e "s#^InsercionTarjetaTimeOut=.*#InsercionTarjetaTimeOut=1#" "$folder/Interface.ini"
   ! "${run_env[@]}" python3 examples/python/prescora_ejemplo.py --carpeta "$folder" --tarjeta \
