@@ -48,7 +48,7 @@ std::string DatabaseFolder(const std::string& database) {
   return database;
 }
 
-// A value inside a module specification: quoted, with quotes and backslashes escaped.
+// A value inside a module parameter string: quoted, with quotes and backslashes escaped.
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -247,8 +247,9 @@ std::unique_ptr<NSSInitContext, ContextCloser> OpenDatabase(const std::string& d
 }
 
 std::unique_ptr<SECMODModule, ModuleCloser> LoadModule(const std::string& path) {
-  const std::string spec = "name=\"Prescora lector de tarjetas\" library=" + Quoted(path);
-  SECMODModule* module = SECMOD_LoadUserModule(const_cast<char*>(spec.c_str()), nullptr, PR_FALSE);
+  const std::string moduleArgs = "name=\"Prescora lector de tarjetas\" library=" + Quoted(path);
+  SECMODModule* module =
+      SECMOD_LoadUserModule(const_cast<char*>(moduleArgs.c_str()), nullptr, PR_FALSE);
   std::unique_ptr<SECMODModule, ModuleCloser> owned(module);
   if (module == nullptr || !module->loaded)
     Fail(48, "No se puede cargar el módulo PKCS#11 " + path);
