@@ -154,38 +154,6 @@ std::string Resolve(const std::string& file) {
   return found == file ? file : Resolve(found);
 }
 
-// Holds the exclusive cross-process lock of the files of one folder while alive. The lock is
-// taken on the folder itself, which exists whenever its files do: no lock file is left behind
-// (the audit trail makes a file a day), and a folder where the user may not create files still
-// serves. Where the folder cannot be opened, the file itself is locked.
-class FileLock {
- public:
-  explicit FileLock(const std::string& file) {
-    auto slash = file.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
-    if (folder.empty()) folder = "/";
-    fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
-    while (flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        close(fd_);
-        fd_ = -1;
-        return;
-      }
-    }
-  }
-  ~FileLock() {
-    if (fd_ >= 0) close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
 // Rewrites the file where it stands, for a folder that allows no new file but whose file may be
 // written: the bytes are written over the old ones, then the file is cut to their length, so the
 // file never goes empty. Keeps the file's owner and mode. 0, or the errno of the failure.
@@ -260,7 +228,7 @@ bool Replace(const std::string& path, const std::string& text) {
 template <class Modify>
 bool Rewrite(const std::string& file, Modify&& modify) {
   std::string path = Resolve(file);
-  FileLock lock(path);
+  FolderLock lock(path);
   if (!lock.Held()) return false;
   std::string text;
   ReadResult read = ReadFile(path, text);
@@ -321,6 +289,26 @@ bool Update(const std::string& file, std::string_view section, std::string_view 
     Set(content, section, key, *next);
     return true;
   });
+}
+
+FolderLock::FolderLock(const std::string& file) {
+  auto slash = file.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  while (flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      close(fd_);
+      fd_ = -1;
+      return;
+    }
+  }
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) close(fd_);  // closing releases the lock
 }
 
 }  // namespace PRESCORA_NS::platform::profile

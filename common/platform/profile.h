@@ -47,4 +47,21 @@ bool WriteStrings(const std::string& file, std::string_view section,
 bool Update(const std::string& file, std::string_view section, std::string_view key,
             const std::function<std::optional<std::string>(const std::string&)>& change);
 
+// Holds the exclusive cross-process lock of the files of one folder while alive: every writer of
+// settings and audit files takes this one lock, so they never interleave. It is taken on the
+// folder itself, which exists whenever its files do: no lock file is left behind (the audit trail
+// makes a file a day), and a folder where the user may not create files still serves. Where the
+// folder cannot be opened, the file itself is locked.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& file);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace PRESCORA_NS::platform::profile

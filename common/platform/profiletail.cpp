@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "common/platform/inirules.h"
+#include "common/platform/profile.h"
 
 namespace PRESCORA_NS::platform::profiletail {
 
@@ -40,36 +41,6 @@ class Fd {
 
  private:
   int fd_;
-};
-
-// The exclusive cross-process lock of the files of one folder, the one `profile` takes: on the
-// folder itself, or on the file where the folder cannot be opened.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& file) {
-    auto slash = file.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
-    if (folder.empty()) folder = "/";
-    fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
-    while (flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        close(fd_);
-        fd_ = -1;
-        return;
-      }
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
 };
 
 bool ReadAt(int fd, std::string& out, off_t offset, std::size_t length) {
@@ -610,7 +581,7 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
 
 bool Write(const std::string& file, std::string_view section,
            const std::vector<std::pair<std::string, std::string>>& values) {
-  FolderLock lock(file);
+  profile::FolderLock lock(file);
   if (!lock.Held()) return false;
   Fd data(open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (!data.ok() || !Recover(file, data.get())) return false;
@@ -652,7 +623,7 @@ bool Write(const std::string& file, std::string_view section,
 std::optional<std::string> Read(const std::string& file, std::string_view section,
                                 std::string_view key) {
   // A reader that may not lock or write still reads, without the journal and the index.
-  FolderLock lock(file);
+  profile::FolderLock lock(file);
   int rw = open(file.c_str(), O_RDWR | O_CLOEXEC);
   Fd data(rw >= 0 ? rw : open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!data.ok()) return std::nullopt;
