@@ -22,6 +22,7 @@
 
 #include "common/platform/events.h"
 #include "interface/CInterface.h"
+#include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
 
@@ -65,18 +66,9 @@ const Campo kCampos[] = {
     {"SaveSOAPMsgToFile", nullptr, nullptr},  // --guardar-soap, or the fields file
 };
 
-std::string Minusculas(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+using prescora_tools::Minusculas;
 
-std::string Recortar(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+using prescora_tools::Recortar;
 
 const Campo* BuscarCampo(const std::string& propiedad) {
   const std::string buscado = Minusculas(propiedad);
@@ -269,29 +261,7 @@ class Progreso {
   std::chrono::steady_clock::time_point ultimo_;
 };
 
-// Tabulated output: tabs, line breaks and backslashes escaped so one value stays one field.
-std::string Escapar(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+using prescora_tools::Escapar;
 
 std::string Elemento(const std::vector<std::string>& v, std::size_t i) {
   return i < v.size() ? v[i] : std::string();

@@ -13,6 +13,7 @@
 
 #include "initiator/CCard.h"
 #include "initiator/CInitiator.h"
+#include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
 
@@ -92,29 +93,7 @@ std::size_t Ancho(const std::string& s) {
   return n;
 }
 
-// Tabulated output: tabs, line breaks and backslashes escaped so one value stays one field.
-std::string Escapar(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+using prescora_tools::Escapar;
 
 void MostrarTabla(const std::vector<std::vector<std::string>>& filas) {
   std::vector<std::size_t> anchos;

@@ -18,6 +18,7 @@
 
 #include "common/platform/events.h"
 #include "initiator/CCard.h"
+#include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
 
@@ -31,18 +32,9 @@ constexpr int kFalloInterno = 4;  // the settings, the certificate store or the 
 
 constexpr int32_t kErrorTiempo = 32018;
 
-std::string Minusculas(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+using prescora_tools::Minusculas;
 
-std::string Recortar(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+using prescora_tools::Recortar;
 
 // The wait the library will allow ([Tarjeta] InsercionTarjetaTimeOut of the settings file beside
 // this program), only to show the seconds left; nothing when it cannot be told.
