@@ -3,6 +3,7 @@
 // "IDPres" the second part is the request identifier (empty when there is none).
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,16 @@ inline std::optional<std::string> ReadArgumentLine() {
     line += c;
   }
   return line;
+}
+
+// Once the argument string is read, the channel is let go but its descriptor stays taken (by
+// /dev/null): a connection opened later never gets number 3, so a launcher at work is never
+// taken for one still waiting for its request.
+inline void ReleaseArgumentsChannel() {
+  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null < 0 || null == kArgumentsChannel) return;
+  dup3(null, kArgumentsChannel, O_CLOEXEC);
+  close(null);
 }
 
 // The argument string as the program received it: argv[1..] joined by single spaces.

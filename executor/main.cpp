@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   if (executor::WaitsForArguments(arguments)) {
     component::Preload("Interface");
     std::optional<std::string> line = executor::ReadArgumentLine();
-    close(executor::kArgumentsChannel);
+    executor::ReleaseArgumentsChannel();
     if (!line) return 2;
     arguments = *line;
   }

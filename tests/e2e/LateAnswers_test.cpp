@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -75,6 +76,15 @@ class HeldLauncher : public Installation {
     ASSERT_TRUE(WaitFor([&] { return Arrived(point); }));
     pid_t pid = std::stoi(ReadFile(Path(point + ".llegada")));
     ::kill(pid, SIGKILL);
+    // Its memory goes before its files: only a process that is gone or a zombie has let go of
+    // its locks.
+    ASSERT_TRUE(WaitFor([&] {
+      std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+      std::string line;
+      if (!std::getline(stat, line)) return true;
+      auto close = line.rfind(')');
+      return close != std::string::npos && line.compare(close, 3, ") Z") == 0;
+    }));
     WaitForLaunchers();
     fs::remove(Path(point + ".llegada"));
   }

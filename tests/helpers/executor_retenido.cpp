@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   // Started ahead of need by the front object, as the real launcher is.
   if (executor::WaitsForArguments(arguments)) {
     std::optional<std::string> line = executor::ReadArgumentLine();
-    close(executor::kArgumentsChannel);
+    executor::ReleaseArgumentsChannel();
     if (!line) return 2;
     arguments = *line;
   }
