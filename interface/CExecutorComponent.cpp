@@ -7,6 +7,7 @@
 #include "common/ComponentRegistry.h"
 #include "common/platform/convert.h"
 #include "common/platform/errors.h"
+#include "common/platform/soap.h"
 #include "interface/CExecutor.h"
 
 namespace PRESCORA_NS {
@@ -42,3 +43,8 @@ class CExecutorComponent : public prescora::IComponent {
 PRESCORA_REGISTER_COMPONENT("CExecutor", CExecutorComponent)
 
 }  // namespace PRESCORA_NS
+
+// A launcher started ahead of need: the executor's first call then finds the SOAP transport ready.
+extern "C" PRESCORA_API void PrescoraPrepare() {
+  PRESCORA_NS::platform::soap::Prepare();
+}

@@ -110,7 +110,11 @@ bool Preload(std::string_view library) noexcept {
   try {
     std::string path = FindLibrary(LibraryFolder(), "lib" + std::string(library) + ".so");
     // The same flags as CreateObject, so that its dlopen finds this one.
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr;
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return false;
+    using Prepare = void (*)();
+    if (auto prepare = reinterpret_cast<Prepare>(dlsym(handle, "PrescoraPrepare"))) prepare();
+    return true;
   } catch (...) {
     return false;
   }

@@ -52,7 +52,8 @@ using prescora::IComponent;
 std::unique_ptr<IComponent> CreateObject(std::string_view progId);
 
 // Loads lib<Library>.so from the library folder ahead of CreateObject, which then finds it loaded
-// (the loading and relocation are most of a program's start). False when it cannot be loaded.
+// (the loading and relocation are most of a program's start), and lets it prepare itself through
+// its exported PrescoraPrepare, when it has one. False when it cannot be loaded.
 bool Preload(std::string_view library) noexcept;
 
 }  // namespace PRESCORA_NS::platform::component
@@ -62,3 +63,7 @@ bool Preload(std::string_view library) noexcept;
 // Defined once per library from its component registry (common/ComponentRegistry.h); the launcher
 // defines none.
 extern "C" PRESCORA_API prescora::IComponent* PrescoraCreateObject(const char* className);
+
+// Exported by a library that has process-wide work to do before its first object is wanted
+// (optional): called by Preload, in a process that loads the library ahead of need.
+extern "C" PRESCORA_API void PrescoraPrepare();

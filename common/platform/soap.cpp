@@ -44,6 +44,20 @@ void InitCurl() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+}  // namespace
+
+void Prepare() noexcept {
+  try {
+    xmlInitParser();
+    InitCurl();
+    // The first handle sets up the transport's shared state (and the TLS context's defaults).
+    if (CURL* curl = curl_easy_init()) curl_easy_cleanup(curl);
+  } catch (...) {
+  }
+}
+
+namespace {
+
 const char* C(const xmlChar* s) {
   return reinterpret_cast<const char*>(s);
 }

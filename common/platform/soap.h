@@ -44,6 +44,11 @@ enum SoapError : int32_t {
 
 using PropertyValue = std::variant<bool, int32_t, std::string>;
 
+// Does once, ahead of the first client, the process-wide set-up that the first call would
+// otherwise pay for: the transport's and the TLS library's initialisation (which reads the
+// system's TLS configuration) and the XML parser's. Reads none of the program's settings.
+void Prepare() noexcept;
+
 class Client {
  public:
   Client();
