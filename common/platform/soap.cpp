@@ -1,16 +1,29 @@
 #include "common/platform/soap.h"
 
-#include <curl/curl.h>
+#include <arpa/inet.h>
+#include <httplib.h>
 #include <libxml/tree.h>
+#include <netdb.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "common/platform/errors.h"
@@ -39,9 +52,24 @@ constexpr const char* kMask = "********";
   throw Failure(number, kSource, std::move(description));
 }
 
-void InitCurl() {
+// The TLS library's process-wide set-up (reads the system's TLS configuration once).
+void InitTransport() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] { OPENSSL_init_ssl(OPENSSL_INIT_LOAD_CONFIG, nullptr); });
+}
+
+// The system's certificate authorities, read once per process and shared by every TLS context.
+X509_STORE* SystemAuthorities() {
+  static X509_STORE* const store = [] {
+    InitTransport();
+    X509_STORE* s = X509_STORE_new();
+    if (s && X509_STORE_set_default_paths(s) != 1) {
+      X509_STORE_free(s);
+      s = nullptr;
+    }
+    return s;
+  }();
+  return store;
 }
 
 }  // namespace
@@ -49,9 +77,10 @@ void InitCurl() {
 void Prepare() noexcept {
   try {
     xmlInitParser();
-    InitCurl();
-    // The first handle sets up the transport's shared state (and the TLS context's defaults).
-    if (CURL* curl = curl_easy_init()) curl_easy_cleanup(curl);
+    InitTransport();
+    SystemAuthorities();
+    // The first context fetches the TLS library's algorithms, which costs about a millisecond.
+    if (SSL_CTX* ctx = SSL_CTX_new(TLS_client_method())) SSL_CTX_free(ctx);
   } catch (...) {
   }
 }
@@ -296,19 +325,11 @@ struct HttpAnswer {
   long status = 0;
   std::string body;
   std::string charset;    // of the Content-Type header, "" when none
+  std::string location;   // of a redirection
   std::size_t limit = 0;  // the most body bytes taken, once decoded
 };
 
-size_t Collect(char* data, size_t size, size_t count, void* out) {
-  auto* answer = static_cast<HttpAnswer*>(out);
-  const size_t n = size * count;
-  if (answer->body.size() + n > answer->limit) return 0;  // aborts the transfer
-  answer->body.append(data, n);
-  return n;
-}
-
-std::string Charset(const char* contentType) {
-  if (!contentType) return {};
+std::string Charset(const std::string& contentType) {
   std::string t = contentType;
   std::transform(t.begin(), t.end(), t.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -319,6 +340,290 @@ std::string Charset(const char* contentType) {
   value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
   return value;
 }
+
+// ---- Addresses ----
+
+std::string PercentDecode(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+struct Url {
+  std::string scheme;  // lower case
+  std::string host;    // an IPv6 address without its brackets
+  bool ipv6 = false;
+  int port = 0;
+  bool hasUser = false;
+  std::string user, password;  // decoded
+  std::string path;            // with the query; "/" when none
+
+  std::string Host() const { return ipv6 ? "[" + host + "]" : host; }
+  std::string Origin() const { return scheme + "://" + Host() + ":" + std::to_string(port); }
+  // The Host header: the port only when it is not the scheme's own.
+  std::string HostHeader() const {
+    const bool usual = (scheme == "http" && port == 80) || (scheme == "https" && port == 443);
+    return usual ? Host() : Host() + ":" + std::to_string(port);
+  }
+};
+
+int DefaultPort(const std::string& scheme) {
+  return scheme == "https" ? 443 : 80;
+}
+
+// scheme://[user[:password]@]host[:port][/path][?query][#fragment]. Without a scheme,
+// `defaultScheme` applies (proxies); `defaultPort` 0 takes the scheme's own.
+bool ParseUrl(std::string_view text, Url& url, const char* defaultScheme = nullptr,
+              int defaultPort = 0) {
+  std::string_view rest = text;
+  const std::size_t sep = rest.find("://");
+  if (sep != std::string_view::npos) {
+    url.scheme = std::string(rest.substr(0, sep));
+    rest.remove_prefix(sep + 3);
+  } else if (defaultScheme) {
+    url.scheme = defaultScheme;
+  } else {
+    return false;
+  }
+  std::transform(url.scheme.begin(), url.scheme.end(), url.scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  rest.remove_prefix(authority.size());
+  std::string_view path = rest.substr(0, rest.find('#'));
+  url.path = path.empty() ? "/" : path[0] == '?' ? "/" + std::string(path) : std::string(path);
+
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) {
+    const std::string_view info = authority.substr(0, at);
+    const std::size_t colon = info.find(':');
+    url.hasUser = true;
+    url.user = PercentDecode(info.substr(0, colon));
+    if (colon != std::string_view::npos) url.password = PercentDecode(info.substr(colon + 1));
+    authority.remove_prefix(at + 1);
+  }
+  std::string_view port;
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return false;
+    url.host = std::string(authority.substr(1, close - 1));
+    url.ipv6 = true;
+    authority.remove_prefix(close + 1);
+    if (!authority.empty() && authority[0] != ':') return false;
+    if (!authority.empty()) port = authority.substr(1);
+  } else {
+    const std::size_t colon = authority.find(':');
+    url.host = std::string(authority.substr(0, colon));
+    if (colon != std::string_view::npos) port = authority.substr(colon + 1);
+  }
+  if (url.host.empty() ||
+      std::any_of(url.host.begin(), url.host.end(), [](unsigned char c) { return c <= ' '; }))
+    return false;
+  url.port = defaultPort ? defaultPort : DefaultPort(url.scheme);
+  if (!port.empty()) {
+    if (port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
+      return false;
+    url.port = std::stoi(std::string(port));
+    if (url.port < 1 || url.port > 65535) return false;
+  }
+  return true;
+}
+
+// The address a redirection leads to, from the one that answered it.
+std::string Follow(const Url& from, std::string location) {
+  location = Trim(location);
+  const std::size_t colon = location.find(':');
+  if (colon != std::string::npos && colon > 0 && location.find_first_of("/?#") > colon &&
+      std::all_of(location.begin(), location.begin() + static_cast<long>(colon), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+      }))
+    return location;
+  if (location.rfind("//", 0) == 0) return from.scheme + ":" + location;
+  const std::string origin = from.scheme + "://" + from.HostHeader();
+  if (!location.empty() && location[0] == '/') return origin + location;
+  const std::string path = from.path.substr(0, from.path.find('?'));
+  if (!location.empty() && location[0] == '?') return origin + path + location;
+  return origin + path.substr(0, path.rfind('/') + 1) + location;
+}
+
+bool IsAddress(int family, const std::string& text, unsigned char* out) {
+  return inet_pton(family, text.c_str(), out) == 1;
+}
+
+// Whether the environment's no_proxy list exempts `url`'s host, by the rules curl applies: "*"
+// for every host; a name matches itself and its subdomains (leading and trailing dots ignored);
+// an address matches an address or a network in CIDR form.
+bool Exempt(const Url& url, const std::string& list) {
+  if (Trim(list) == "*") return true;
+  unsigned char address[16];
+  const int family = url.ipv6 ? AF_INET6 : IsAddress(AF_INET, url.host, address) ? AF_INET : 0;
+  if (family) IsAddress(family, url.host, address);
+  std::string name = url.host;
+  if (!family && !name.empty() && name.back() == '.') name.pop_back();
+  std::size_t at = 0;
+  while (at < list.size()) {
+    const std::size_t end = list.find_first_of(", \t", at);
+    std::string token = list.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? list.size() : end + 1;
+    if (token.empty()) continue;
+    if (!family) {
+      if (token.back() == '.') token.pop_back();
+      if (!token.empty() && token[0] == '.') token.erase(0, 1);
+      if (token.empty()) continue;
+      if (IEquals(token, name)) return true;
+      if (token.size() < name.size() && name[name.size() - token.size() - 1] == '.' &&
+          IEquals(token, std::string_view(name).substr(name.size() - token.size())))
+        return true;
+      continue;
+    }
+    if (family == AF_INET6 && token.front() == '[') {
+      const std::size_t close = token.find(']');
+      token = token.substr(1, close == std::string::npos ? std::string::npos : close - 1) +
+              (close != std::string::npos ? token.substr(close + 1) : "");
+    }
+    const int size = family == AF_INET ? 32 : 128;
+    int bits = size;
+    const std::size_t slash = token.find('/');
+    if (slash != std::string::npos) {
+      bits = std::atoi(token.c_str() + slash + 1);
+      token.resize(slash);
+      if (bits <= 0 || bits > size) bits = size;
+    }
+    unsigned char network[16];
+    if (!IsAddress(family, token, network)) continue;
+    const int bytes = bits / 8, rest = bits % 8;
+    if (std::memcmp(address, network, static_cast<std::size_t>(bytes)) != 0) continue;
+    if (rest && ((address[bytes] ^ network[bytes]) & (0xff00 >> rest) & 0xff)) continue;
+    return true;
+  }
+  return false;
+}
+
+// The environment's value of a variable, nothing when unset or empty.
+const char* Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : nullptr;
+}
+
+std::string Base64(const std::string& text) {
+  std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(text.data()),
+                                static_cast<int>(text.size()));
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
+// How a request reaches its server: direct, or through an HTTP proxy.
+struct Route {
+  bool viaProxy = false;
+  std::string host;
+  int port = 0;
+  bool credentials = false;
+  std::string user, password;
+  std::string shown;  // the proxy as messages name it, without its user information
+};
+
+// The reason a certificate was refused, noted by the verification of this thread's handshake.
+thread_local long tlsVerifyError = X509_V_OK;
+
+int NoteVerification(int ok, X509_STORE_CTX* context) {
+  if (!ok && tlsVerifyError == X509_V_OK) tlsVerifyError = X509_STORE_CTX_get_error(context);
+  return ok;
+}
+
+// Writing to a connection the peer has closed raises SIGPIPE, which would end the host program;
+// the TLS library writes without the flag that prevents it. So this thread blocks it for the
+// exchange and takes back any it raised.
+class QuietPipe {
+ public:
+  QuietPipe() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+  ~QuietPipe() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec none{};
+      sigtimedwait(&pipe_, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  QuietPipe(const QuietPipe&) = delete;
+  QuietPipe& operator=(const QuietPipe&) = delete;
+
+ private:
+  sigset_t pipe_{}, old_{};
+  bool wasPending_ = false;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// Bounds a whole exchange, redirections included: at the deadline it shuts the connection of the
+// request under way, so a server that sends its answer a byte at a time cannot hold the call.
+class Watchdog {
+ public:
+  explicit Watchdog(Clock::time_point deadline) : deadline_(deadline) {
+    thread_ = std::thread([this] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (woken_.wait_until(lock, deadline_, [this] { return done_; })) return;
+      fired_ = true;
+      if (client_) client_->stop();
+    });
+  }
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    woken_.notify_all();
+    thread_.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  void Watch(httplib::Client* client) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    client_ = client;
+  }
+  bool Fired() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fired_;
+  }
+
+ private:
+  Clock::time_point deadline_;
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  httplib::Client* client_ = nullptr;
+  bool done_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
+
+bool Resolves(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (found) freeaddrinfo(found);
+  return rc == 0;
+}
+
+constexpr int kMaxRedirects = 5;
+constexpr int kEnvironmentProxyPort = 1080;  // curl's, for a proxy variable without port
 
 }  // namespace
 
@@ -337,11 +642,11 @@ struct Client::Impl {
   std::string endPoint;
   int32_t maxResponseBytes = kDefaultMaxResponseBytes;
 
-  CURL* curl = nullptr;
-
-  ~Impl() {
-    if (curl) curl_easy_cleanup(curl);
-  }
+  // The connection of the last exchange, kept open for the next one to the same server by the
+  // same way (the description and then the call).
+  std::unique_ptr<httplib::Client> http;
+  std::string httpKey;
+  int connectStatus = 0;  // the proxy's answer to the last tunnel request
 
   // Any text that reaches a message: the password never does.
   std::string Scrub(std::string text) const {
@@ -356,141 +661,286 @@ struct Client::Impl {
     return Scrub(RedactUrl(proxyServer)) + ":" + std::to_string(proxyPort);
   }
 
-  // One HTTP exchange: a GET when `post` is null, else a SOAP POST.
-  HttpAnswer Transfer(const std::string& url, const std::string* post,
-                      const std::string& soapAction) {
-    InitCurl();
-    if (!curl) curl = curl_easy_init();
-    if (!curl) Fail(errSoapTransport, "No se puede iniciar el transporte HTTP");
-    curl_easy_reset(curl);  // keeps the open connections for the next call
+  // The proxy of a request: the connector's once UseProxy is set, else the environment's as curl
+  // reads it (http_proxy, never HTTP_PROXY, which a CGI request could set; https_proxy or
+  // HTTPS_PROXY; then all_proxy or ALL_PROXY; no_proxy or NO_PROXY exempting hosts).
+  Route RouteFor(const Url& url) const {
+    Route route;
+    Url proxy;
+    if (useProxy.has_value()) {
+      if (!*useProxy) return route;  // direct, whatever the environment says
+      if (Trim(proxyServer).empty())
+        Fail(errSoapProxy, "No se ha indicado el servidor proxy (ProxyServer)");
+      if (!ParseUrl(proxyServer, proxy, "http", proxyPort) || proxy.scheme != "http")
+        Fail(errSoapProxy, "El servidor proxy " + ProxyName() + " no es válido");
+      route.shown = ProxyName();
+      if (!proxyUser.empty()) {
+        route.credentials = true;
+        route.user = proxyUser;
+        route.password = proxyPassword;
+      }
+    } else {
+      const std::string own = url.scheme + "_proxy";
+      std::string upper = own;
+      std::transform(upper.begin(), upper.end(), upper.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+      const char* value = Environment(own.c_str());
+      if (!value && url.scheme != "http") value = Environment(upper.c_str());
+      if (!value) value = Environment("all_proxy");
+      if (!value) value = Environment("ALL_PROXY");
+      if (!value) return route;
+      const char* exempt = Environment("no_proxy");
+      if (!exempt) exempt = Environment("NO_PROXY");
+      if (exempt && Exempt(url, exempt)) return route;
+      route.shown = RedactUrl(value);
+      if (!ParseUrl(Trim(value), proxy, "http", kEnvironmentProxyPort) || proxy.scheme != "http")
+        Fail(errSoapProxy, "El servidor proxy " + route.shown + " no es válido");
+    }
+    if (proxy.hasUser && !route.credentials) {
+      route.credentials = true;
+      route.user = proxy.user;
+      route.password = proxy.password;
+    }
+    route.viaProxy = true;
+    route.host = proxy.host;
+    route.port = proxy.port;
+    return route;
+  }
 
-    HttpAnswer answer;
-    char error[CURL_ERROR_SIZE] = {0};
-    curl_slist* headers = nullptr;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-    answer.limit = static_cast<std::size_t>(maxResponseBytes);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Prescora SOAP");
-    // Compressed answers are welcome, but not brotli: a server that compresses each answer on the
-    // fly at brotli's default (highest) quality spends several milliseconds on a few kilobytes,
-    // far more than the bytes saved on the wire; gzip costs it a fraction of a millisecond.
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  // The client for a server by a route, reused while both stay the same.
+  httplib::Client& ClientFor(const Url& url, const Route& route) {
     std::string ca = caFile;
     if (ca.empty())
       if (const char* env = std::getenv("PRESCORA_CA_FILE")) ca = env;
-    if (!ca.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+    std::string key = url.Origin() + "\n" + ca;
+    if (route.viaProxy)
+      key += "\n" + route.host + ":" + std::to_string(route.port) + "\n" + route.user + ":" +
+             route.password;
+    if (http && key == httpKey) return *http;
+    http.reset();
+    httpKey.clear();
 
-    if (useProxy.has_value()) {
-      if (*useProxy) {
-        if (Trim(proxyServer).empty())
-          Fail(errSoapProxy, "No se ha indicado el servidor proxy (ProxyServer)");
-        curl_easy_setopt(curl, CURLOPT_PROXY, proxyServer.c_str());
-        curl_easy_setopt(curl, CURLOPT_PROXYPORT, static_cast<long>(proxyPort));
-        if (!proxyUser.empty()) {
-          curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxyUser.c_str());
-          curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxyPassword.c_str());
-          // Basic, sent with the first request: a proxy that refuses a request may reset the
-          // connection, so a negotiation round would be lost.
-          curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
-        }
+    auto client = std::make_unique<httplib::Client>(url.Origin());
+    client->set_keep_alive(true);
+    client->set_url_encode(false);  // the address is sent as it was given
+    client->set_follow_location(false);
+    client->set_decompress(true);
+    client->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+      if (req.method == "CONNECT") connectStatus = res.status;
+    });
+    if (route.viaProxy) {
+      client->set_proxy(route.host, route.port);
+      // Through a tunnel the credentials go with its request; a plain request carries its own.
+      if (url.scheme == "https" && route.credentials)
+        client->set_proxy_basic_auth(route.user, route.password);
+    }
+    if (url.scheme == "https") {
+      SSL_CTX* ctx = client->ssl_context();
+      if (!ctx) Fail(errSoapTls, "No se puede iniciar la conexión segura (TLS)");
+      X509_STORE* store = nullptr;
+      if (ca.empty()) {
+        store = SystemAuthorities();
+        if (store) X509_STORE_up_ref(store);
       } else {
-        curl_easy_setopt(curl, CURLOPT_PROXY, "");  // direct, whatever the environment says
+        store = X509_STORE_new();
+        if (store && (X509_STORE_set_default_paths(store) != 1 ||
+                      X509_STORE_load_file(store, ca.c_str()) != 1)) {
+          X509_STORE_free(store);
+          store = nullptr;
+          Fail(errSoapTls, "Fallo de la conexión segura (TLS) con " + RedactUrl(url.Origin()) +
+                               ": no se puede leer el archivo de autoridades " + ca);
+        }
+      }
+      if (!store)
+        Fail(errSoapTls, "No se pueden leer las autoridades de certificación del sistema");
+      SSL_CTX_set_cert_store(ctx, store);
+      // The handshake itself refuses a server whose certificate or name does not verify.
+      client->enable_server_certificate_verification(false);
+      SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, NoteVerification);
+      X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
+      unsigned char address[16];
+      if (url.ipv6 || IsAddress(AF_INET, url.host, address)) {
+        X509_VERIFY_PARAM_set1_ip_asc(param, url.host.c_str());
+      } else {
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        X509_VERIFY_PARAM_set1_host(param, url.host.c_str(), 0);
       }
     }
-    const bool viaProxy = useProxy.value_or(false);
+    http = std::move(client);
+    httpKey = std::move(key);
+    return *http;
+  }
 
-    std::string action;
-    if (post) {
-      headers = curl_slist_append(headers, "Content-Type: text/xml; charset=utf-8");
-      action = "SOAPAction: \"" + soapAction + "\"";
-      headers = curl_slist_append(headers, action.c_str());
-      headers = curl_slist_append(headers, "Expect:");
-      curl_easy_setopt(curl, CURLOPT_POST, 1L);
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, post->data());
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post->size()));
-    } else {
-      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    }
-    headers = curl_slist_append(headers, "Accept: text/xml, application/xml, */*");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-
-    const CURLcode rc = curl_easy_perform(curl);
-    long connectCode = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
-    curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
-    char* contentType = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
-    answer.charset = Charset(contentType);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
-    curl_slist_free_all(headers);
-
+  // One HTTP exchange: a GET when `post` is null (redirections followed), else a SOAP POST.
+  HttpAnswer Transfer(const std::string& url, const std::string* post,
+                      const std::string& soapAction) {
+    InitTransport();
+    QuietPipe quiet;
     const std::string target = RedactUrl(url);
-    const std::string why = Scrub(error[0] ? error : curl_easy_strerror(rc));
-    const bool dropped = rc == CURLE_GOT_NOTHING || rc == CURLE_RECV_ERROR ||
-                         rc == CURLE_SEND_ERROR || rc == CURLE_PARTIAL_FILE;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Watchdog watchdog(deadline);
+    std::string address = url;
+    for (int hop = 0;; ++hop) {
+      Url parsed;
+      if (!ParseUrl(address, parsed) || (parsed.scheme != "http" && parsed.scheme != "https"))
+        Fail(errSoapTransport, "Fallo del transporte HTTP con " + target +
+                                   ": dirección no válida o protocolo no admitido (" +
+                                   RedactUrl(address) + ")");
+      HttpAnswer answer = Exchange(parsed, post, soapAction, deadline, watchdog, target);
+      const bool redirected = answer.status == 301 || answer.status == 302 ||
+                              answer.status == 303 || answer.status == 307 || answer.status == 308;
+      if (post || !redirected || Trim(answer.location).empty()) return answer;
+      if (hop == kMaxRedirects)
+        Fail(errSoapTransport, "Fallo del transporte HTTP con " + target + ": más de " +
+                                   std::to_string(kMaxRedirects) + " redirecciones");
+      address = Follow(parsed, answer.location);
+    }
+  }
+
+  HttpAnswer Exchange(const Url& url, const std::string* post, const std::string& soapAction,
+                      Clock::time_point deadline, Watchdog& watchdog, const std::string& target) {
+    const Route route = RouteFor(url);
+    const bool viaProxy = route.viaProxy;
+    const std::string proxyName = route.shown;
+    httplib::Client& client = ClientFor(url, route);
+    const Clock::time_point started = Clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - started);
+    const auto timeout = [&] {
+      Fail(errSoapTimeout, "Se agotó el tiempo de espera (" + std::to_string(timeoutMs) +
+                               " ms) de la respuesta de " + target);
+    };
+    if (left.count() <= 0) timeout();
+    client.set_connection_timeout(left.count() / 1000000, left.count() % 1000000);
+    // The watchdog ends reading and writing at the deadline; these only back it up.
+    const auto backup = left + std::chrono::milliseconds(100);
+    client.set_read_timeout(backup.count() / 1000000, backup.count() % 1000000);
+    client.set_write_timeout(backup.count() / 1000000, backup.count() % 1000000);
+
+    httplib::Request req;
+    req.method = post ? "POST" : "GET";
+    req.path = url.path;
+    req.set_header("Host", url.HostHeader());
+    req.set_header("User-Agent", "Prescora SOAP");
+    req.set_header("Accept", "text/xml, application/xml, */*");
+    // Compressed answers are welcome, but not brotli: a server that compresses each answer on the
+    // fly at brotli's default (highest) quality spends several milliseconds on a few kilobytes,
+    // far more than the bytes saved on the wire; gzip costs it a fraction of a millisecond.
+    req.set_header("Accept-Encoding", "gzip, deflate");
+    if (url.hasUser)
+      req.set_header("Authorization", "Basic " + Base64(url.user + ":" + url.password));
+    if (viaProxy && url.scheme == "http" && route.credentials) {
+      // Basic, sent with the first request: a proxy that refuses a request may reset the
+      // connection, so a negotiation round would be lost.
+      req.set_header("Proxy-Authorization", "Basic " + Base64(route.user + ":" + route.password));
+    } else if (viaProxy && route.credentials) {
+      // Keeps the tunnel's credentials from being sent on to the server inside it.
+      req.set_header("Proxy-Authorization", "");
+    }
+    if (post) {
+      req.set_header("Content-Type", "text/xml; charset=utf-8");
+      req.set_header("SOAPAction", "\"" + soapAction + "\"");
+      req.body = *post;
+    }
+
+    HttpAnswer answer;
+    answer.limit = static_cast<std::size_t>(maxResponseBytes);
+    bool tooLarge = false;
+    req.response_handler = [&answer](const httplib::Response& res) {
+      answer.status = res.status;  // known even if the body is then cut short
+      return true;
+    };
+    req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
+      if (answer.body.size() + n > answer.limit) {
+        tooLarge = true;
+        return false;
+      }
+      answer.body.append(data, n);
+      return true;
+    };
+
+    connectStatus = 0;
+    tlsVerifyError = X509_V_OK;
+    ERR_clear_error();
+    watchdog.Watch(&client);
+    httplib::Result result = client.send(req);
+    watchdog.Watch(nullptr);
+    const httplib::Error error = result.error();
+    if (result) {
+      answer.status = result->status;
+      answer.charset = Charset(result->get_header_value("Content-Type"));
+      answer.location = result->get_header_value("Location");
+    }
+    const bool late = watchdog.Fired() || Clock::now() >= deadline;
+
     // A proxy that refuses a request often closes the connection without reading the body, so
     // the refusal may come with a reset: the status read before it still tells.
-    if (connectCode == 407 || answer.status == 407 || (viaProxy && answer.status == 401))
-      Fail(errSoapProxy, "El servidor proxy " + ProxyName() + " rechazó las credenciales (HTTP " +
-                             std::to_string(connectCode == 407 ? 407 : answer.status) + ")");
-    if (rc != CURLE_OK && dropped && answer.status >= 300)
+    if (connectStatus == 407 || answer.status == 407 || (viaProxy && answer.status == 401))
+      Fail(errSoapProxy, "El servidor proxy " + proxyName + " rechazó las credenciales (HTTP " +
+                             std::to_string(connectStatus == 407 ? 407 : answer.status) + ")");
+    if (viaProxy && connectStatus >= 300)
+      Fail(errSoapProxy, "El servidor proxy " + proxyName + " no abrió la conexión con " + target +
+                             " (HTTP " + std::to_string(connectStatus) + ")");
+    if (result) return answer;
+
+    if (tooLarge)
+      Fail(errSoapTransport, "La respuesta de " + target + " es demasiado grande (más de " +
+                                 std::to_string(maxResponseBytes) + " bytes)");
+    const bool dropped = error == httplib::Error::Read || error == httplib::Error::Write;
+    if (late && (dropped || error == httplib::Error::Connection ||
+                 error == httplib::Error::ConnectionTimeout || error == httplib::Error::Canceled ||
+                 error == httplib::Error::SSLConnection))
+      timeout();
+    if (error == httplib::Error::ConnectionTimeout) timeout();
+    if (dropped && answer.status >= 300)
       Fail(errSoapHttpStatus,
            "El servidor " + target + " respondió HTTP " + std::to_string(answer.status));
-    if (rc != CURLE_OK) {
-      switch (rc) {
-        case CURLE_OPERATION_TIMEDOUT:
-          Fail(errSoapTimeout, "Se agotó el tiempo de espera (" + std::to_string(timeoutMs) +
-                                   " ms) de la respuesta de " + target);
-        case CURLE_COULDNT_RESOLVE_PROXY:
-          Fail(errSoapProxy, "No se encuentra el servidor proxy " + ProxyName() + ": " + why);
-        case CURLE_COULDNT_RESOLVE_HOST:
-          Fail(errSoapHostNotFound, "No se encuentra el servidor de " + target + ": " + why);
-        case CURLE_COULDNT_CONNECT:
-          if (viaProxy)
-            Fail(errSoapProxy, "No se puede conectar con el servidor proxy " + ProxyName() +
-                                   " (conexión rechazada o inaccesible): " + why);
-          Fail(errSoapConnectionRefused, "No se puede conectar con " + target +
-                                             " (conexión rechazada o inaccesible): " + why);
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
-        case CURLE_SSL_ISSUER_ERROR:
-        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-        case CURLE_SSL_INVALIDCERTSTATUS:
-        case CURLE_SSL_CRL_BADFILE:
-        case CURLE_SSL_ENGINE_INITFAILED:
-        case CURLE_SSL_ENGINE_NOTFOUND:
-        case CURLE_SSL_ENGINE_SETFAILED:
-        case CURLE_USE_SSL_FAILED:
-          Fail(errSoapTls, "Fallo de la conexión segura (TLS) con " + target +
-                               ": no se pudo verificar el servidor o negociar la conexión: " + why);
-        case CURLE_WRITE_ERROR:
-          Fail(errSoapTransport, "La respuesta de " + target + " es demasiado grande (más de " +
-                                     std::to_string(maxResponseBytes) + " bytes)");
-        default:
-          if (dropped && viaProxy)
-            Fail(errSoapProxy,
-                 "El servidor proxy " + ProxyName() + " cerró la conexión sin responder: " + why);
-          if (dropped)
-            Fail(errSoapTransport, "El servidor " + target + " cerró la conexión: " + why);
-          Fail(errSoapTransport, "Fallo del transporte HTTP con " + target + ": " + why);
+    switch (error) {
+      case httplib::Error::SSLConnection:
+      case httplib::Error::SSLLoadingCerts:
+      case httplib::Error::SSLServerVerification: {
+        std::string why;
+        if (tlsVerifyError != X509_V_OK) {
+          why = X509_verify_cert_error_string(tlsVerifyError);
+        } else if (const unsigned long code = ERR_peek_last_error()) {
+          char text[256];
+          ERR_error_string_n(code, text, sizeof text);
+          why = text;
+        } else {
+          why = "la negociación no se completó";
+        }
+        ERR_clear_error();
+        Fail(errSoapTls,
+             "Fallo de la conexión segura (TLS) con " + target +
+                 ": no se pudo verificar el servidor o negociar la conexión: " + Scrub(why));
       }
+      case httplib::Error::Read:
+      case httplib::Error::Write:
+        if (viaProxy)
+          Fail(errSoapProxy, "El servidor proxy " + proxyName +
+                                 " cerró la conexión sin responder: conexión cerrada");
+        Fail(errSoapTransport, "El servidor " + target +
+                                   " cerró la conexión: conexión cerrada sin respuesta completa");
+      case httplib::Error::Success:  // a name that does not resolve ends the attempt unmarked
+      case httplib::Error::Unknown:
+      case httplib::Error::Connection: {
+        const std::string host = viaProxy ? route.host : url.host;
+        if (!Resolves(host)) {
+          if (viaProxy)
+            Fail(errSoapProxy, "No se encuentra el servidor proxy " + proxyName +
+                                   ": no se puede resolver el nombre " + host);
+          Fail(errSoapHostNotFound, "No se encuentra el servidor de " + target +
+                                        ": no se puede resolver el nombre " + host);
+        }
+        if (viaProxy)
+          Fail(errSoapProxy, "No se puede conectar con el servidor proxy " + proxyName +
+                                 " (conexión rechazada o inaccesible)");
+        Fail(errSoapConnectionRefused,
+             "No se puede conectar con " + target + " (conexión rechazada o inaccesible)");
+      }
+      default:
+        Fail(errSoapTransport,
+             "Fallo del transporte HTTP con " + target + ": " + httplib::to_string(error));
     }
-    return answer;
   }
 
   const Operation& Find(std::string_view name) const {
