@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-format
-  libxml2-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libcli11-dev
+  libxml2-dev libssl-dev libcpp-httplib-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy python3 python3-zeep openssl ca-certificates
   libnss3-dev libnss3-tools softhsm2 opensc

@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -448,10 +449,33 @@ std::string Follow(const Url& from, std::string location) {
     return location;
   if (location.rfind("//", 0) == 0) return from.scheme + ":" + location;
   const std::string origin = from.scheme + "://" + from.HostHeader();
-  if (!location.empty() && location[0] == '/') return origin + location;
   const std::string path = from.path.substr(0, from.path.find('?'));
   if (!location.empty() && location[0] == '?') return origin + path + location;
-  return origin + path.substr(0, path.rfind('/') + 1) + location;
+  std::string merged = !location.empty() && location[0] == '/'
+                           ? location
+                           : path.substr(0, path.rfind('/') + 1) + location;
+  // "." and ".." segments resolved, as a browser would before asking.
+  const std::size_t end = std::min(merged.find_first_of("?#"), merged.size());
+  std::vector<std::string> segments;
+  std::size_t at = 1;
+  while (at <= end) {
+    std::size_t slash = merged.find('/', at);
+    if (slash == std::string::npos || slash > end) slash = end;
+    const std::string segment = merged.substr(at, slash - at);
+    const bool last = slash == end;
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+      if (last) segments.emplace_back();
+    } else if (segment == ".") {
+      if (last) segments.emplace_back();
+    } else {
+      segments.push_back(segment);
+    }
+    at = slash + 1;
+  }
+  std::string clean;
+  for (const std::string& segment : segments) clean += "/" + segment;
+  return origin + (clean.empty() ? "/" : clean) + merged.substr(end);
 }
 
 bool IsAddress(int family, const std::string& text, unsigned char* out) {
@@ -613,6 +637,91 @@ class Watchdog {
   std::thread thread_;
 };
 
+// HTTPS through a proxy. The client connects to the proxy as if it were the server; as the TLS
+// handshake starts, on that connection, this asks the proxy for a tunnel to the server (with the
+// proxy's credentials, Basic, on the first request) and names the server for TLS. A refusal ends
+// the connection there, and the exchange tells the proxy's answer.
+struct Tunnel {
+  std::string authority;      // host:port of the server
+  std::string authorization;  // the Proxy-Authorization value, "" for none
+  std::string serverName;     // for TLS, "" when the server is an address
+  Clock::time_point deadline;
+  const SSL* ssl = nullptr;  // the connection it was opened on
+  bool failed = false;
+  int status = 0;  // the proxy's answer, 0 when it gave none
+};
+
+thread_local Tunnel* currentTunnel = nullptr;
+
+// Waits for the socket within the deadline.
+bool Ready(int fd, short events, Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return false;
+  pollfd p{fd, events, 0};
+  return ::poll(&p, 1, static_cast<int>(std::min<long long>(left, INT32_MAX))) == 1;
+}
+
+bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    if (!Ready(fd, POLLOUT, deadline)) return false;
+    const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The proxy's answer head, read to its blank line and not a byte further: what follows is the
+// server's.
+bool ReadHead(int fd, std::string& head, Clock::time_point deadline) {
+  char buffer[4096];
+  while (head.size() < 16384) {
+    if (!Ready(fd, POLLIN, deadline)) return false;
+    const ssize_t seen = ::recv(fd, buffer, sizeof buffer, MSG_PEEK);
+    if (seen < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (seen <= 0) return false;
+    const std::string_view peeked(buffer, static_cast<std::size_t>(seen));
+    std::size_t take = peeked.size();
+    const std::string joined =
+        head.substr(head.size() < 3 ? 0 : head.size() - 3) + std::string(peeked);
+    const std::size_t end = joined.find("\r\n\r\n");
+    if (end != std::string::npos) take = end + 4 - (joined.size() - peeked.size());
+    const ssize_t n = ::recv(fd, buffer, take, 0);
+    if (n <= 0) return false;
+    head.append(buffer, static_cast<std::size_t>(n));
+    if (end != std::string::npos) return true;
+  }
+  return false;
+}
+
+void OpenTunnel(const SSL* ssl, int where, int) {
+  Tunnel* t = currentTunnel;
+  if (!(where & SSL_CB_HANDSHAKE_START) || !t || t->ssl == ssl) return;
+  t->ssl = ssl;
+  const int fd = SSL_get_fd(ssl);
+  std::string request = "CONNECT " + t->authority + " HTTP/1.1\r\nHost: " + t->authority +
+                        "\r\nUser-Agent: Prescora SOAP\r\n";
+  if (!t->authorization.empty()) request += "Proxy-Authorization: " + t->authorization + "\r\n";
+  request += "\r\n";
+  std::string head;
+  if (SendAll(fd, request, t->deadline) && ReadHead(fd, head, t->deadline) &&
+      head.rfind("HTTP/", 0) == 0 && head.size() > 12) {
+    const std::size_t space = head.find(' ');
+    t->status = std::atoi(head.c_str() + space + 1);
+  }
+  if (t->status < 200 || t->status > 299) {
+    t->failed = true;
+    ::shutdown(fd, SHUT_RDWR);  // the handshake then fails at once
+    return;
+  }
+  SSL* own = const_cast<SSL*>(ssl);
+  char* name = t->serverName.empty() ? nullptr : const_cast<char*>(t->serverName.c_str());
+  SSL_set_tlsext_host_name(own, name);
+}
+
 bool Resolves(const std::string& host) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
@@ -646,7 +755,6 @@ struct Client::Impl {
   // same way (the description and then the call).
   std::unique_ptr<httplib::Client> http;
   std::string httpKey;
-  int connectStatus = 0;  // the proxy's answer to the last tunnel request
 
   // Any text that reaches a message: the password never does.
   std::string Scrub(std::string text) const {
@@ -720,20 +828,20 @@ struct Client::Impl {
     http.reset();
     httpKey.clear();
 
-    auto client = std::make_unique<httplib::Client>(url.Origin());
+    // HTTPS through a proxy connects to the proxy and opens the tunnel itself (OpenTunnel): the
+    // library's own tunnel deadlocks on a refusal that closes the connection.
+    const bool tunnel = route.viaProxy && url.scheme == "https";
+    Url proxy;
+    proxy.host = route.host;
+    proxy.ipv6 = route.host.find(':') != std::string::npos;
+    proxy.port = route.port;
+    auto client = std::make_unique<httplib::Client>(
+        tunnel ? "https://" + proxy.Host() + ":" + std::to_string(proxy.port) : url.Origin());
     client->set_keep_alive(true);
     client->set_url_encode(false);  // the address is sent as it was given
     client->set_follow_location(false);
     client->set_decompress(true);
-    client->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-      if (req.method == "CONNECT") connectStatus = res.status;
-    });
-    if (route.viaProxy) {
-      client->set_proxy(route.host, route.port);
-      // Through a tunnel the credentials go with its request; a plain request carries its own.
-      if (url.scheme == "https" && route.credentials)
-        client->set_proxy_basic_auth(route.user, route.password);
-    }
+    if (route.viaProxy && !tunnel) client->set_proxy(route.host, route.port);
     if (url.scheme == "https") {
       SSL_CTX* ctx = client->ssl_context();
       if (!ctx) Fail(errSoapTls, "No se puede iniciar la conexión segura (TLS)");
@@ -757,6 +865,7 @@ struct Client::Impl {
       // The handshake itself refuses a server whose certificate or name does not verify.
       client->enable_server_certificate_verification(false);
       SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, NoteVerification);
+      if (tunnel) SSL_CTX_set_info_callback(ctx, OpenTunnel);
       X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
       unsigned char address[16];
       if (url.ipv6 || IsAddress(AF_INET, url.host, address)) {
@@ -828,14 +937,12 @@ struct Client::Impl {
     req.set_header("Accept-Encoding", "gzip, deflate");
     if (url.hasUser)
       req.set_header("Authorization", "Basic " + Base64(url.user + ":" + url.password));
-    if (viaProxy && url.scheme == "http" && route.credentials) {
-      // Basic, sent with the first request: a proxy that refuses a request may reset the
-      // connection, so a negotiation round would be lost.
-      req.set_header("Proxy-Authorization", "Basic " + Base64(route.user + ":" + route.password));
-    } else if (viaProxy && route.credentials) {
-      // Keeps the tunnel's credentials from being sent on to the server inside it.
-      req.set_header("Proxy-Authorization", "");
-    }
+    // Basic, sent with the first request: a proxy that refuses a request may reset the
+    // connection, so a negotiation round would be lost.
+    const std::string proxyAuthorization =
+        route.credentials ? "Basic " + Base64(route.user + ":" + route.password) : "";
+    if (viaProxy && url.scheme == "http" && route.credentials)
+      req.set_header("Proxy-Authorization", proxyAuthorization);
     if (post) {
       req.set_header("Content-Type", "text/xml; charset=utf-8");
       req.set_header("SOAPAction", "\"" + soapAction + "\"");
@@ -858,12 +965,20 @@ struct Client::Impl {
       return true;
     };
 
-    connectStatus = 0;
+    Tunnel tunnel;
+    tunnel.authority = url.Host() + ":" + std::to_string(url.port);
+    tunnel.authorization = proxyAuthorization;
+    unsigned char address[16];
+    if (!url.ipv6 && !IsAddress(AF_INET, url.host, address)) tunnel.serverName = url.host;
+    tunnel.deadline = deadline;
+    currentTunnel = viaProxy && url.scheme == "https" ? &tunnel : nullptr;
     tlsVerifyError = X509_V_OK;
     ERR_clear_error();
     watchdog.Watch(&client);
     httplib::Result result = client.send(req);
     watchdog.Watch(nullptr);
+    currentTunnel = nullptr;
+    const int connectStatus = tunnel.failed ? tunnel.status : 0;
     const httplib::Error error = result.error();
     if (result) {
       answer.status = result->status;
@@ -877,9 +992,12 @@ struct Client::Impl {
     if (connectStatus == 407 || answer.status == 407 || (viaProxy && answer.status == 401))
       Fail(errSoapProxy, "El servidor proxy " + proxyName + " rechazó las credenciales (HTTP " +
                              std::to_string(connectStatus == 407 ? 407 : answer.status) + ")");
-    if (viaProxy && connectStatus >= 300)
+    if (tunnel.failed && !late && connectStatus != 0)
       Fail(errSoapProxy, "El servidor proxy " + proxyName + " no abrió la conexión con " + target +
                              " (HTTP " + std::to_string(connectStatus) + ")");
+    if (tunnel.failed && !late)
+      Fail(errSoapProxy,
+           "El servidor proxy " + proxyName + " cerró la conexión sin responder: conexión cerrada");
     if (result) return answer;
 
     if (tooLarge)

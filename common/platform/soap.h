@@ -1,12 +1,15 @@
 // A SOAP 1.1 client over HTTP(S): reads a WSDL 1.1 service description, calls its RPC/encoded
 // operations with a node list argument and hands back the answer's return part as a node list.
 //
-// Transport: libcurl. TLS verifies the server's certificate and name against the system's
-// certificate authorities; the connector property SSLCAFile (or, when it is not set, the
-// environment variable PRESCORA_CA_FILE) names a file of further authorities to trust. Until
-// UseProxy is set, the environment's proxy variables (http_proxy, https_proxy, no_proxy) apply, as
-// the system's own proxy settings; once it is set, it alone decides. No error text ever holds the
-// proxy password.
+// Transport: cpp-httplib over OpenSSL, HTTP/1.1 with keep-alive; gzip and deflate answers are
+// accepted; a description's address follows up to 5 redirections (http and https only). TLS
+// verifies the server's certificate and name against the system's certificate authorities; the
+// connector property SSLCAFile (or, when it is not set, the environment variable
+// PRESCORA_CA_FILE) names a file of further authorities to trust. Until UseProxy is set, the
+// environment's proxy variables (http_proxy, https_proxy, all_proxy, no_proxy, and the upper-case
+// forms but HTTP_PROXY) apply, as the system's own proxy settings; once it is set, it alone
+// decides. Only HTTP proxies serve; HTTPS goes through them in a tunnel. No error text ever holds
+// the proxy password or the user information of an address.
 #pragma once
 
 #include <cstdint>

@@ -19,8 +19,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/platform/errors.h"
 
@@ -186,11 +189,27 @@ class Server {
     server_->Get("/wsdl", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(Description(base_ + "/servicio"), "text/xml");
     });
+    // /r/N leads to the description after N + 1 redirections, by absolute and relative locations.
+    server_->Get(R"(/r/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+      const int n = std::stoi(req.matches[1]);
+      res.status = n % 2 ? 302 : 301;
+      if (n == 0)
+        res.set_header("Location", "../wsdl");
+      else if (n % 2)
+        res.set_header("Location", base_ + "/r/" + std::to_string(n - 1));
+      else
+        res.set_header("Location", "/r/" + std::to_string(n - 1));
+    });
     server_->Post("/servicio", [this](const httplib::Request& req, httplib::Response& res) {
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        seen_ = {req.body, req.get_header_value("SOAPAction"), req.get_header_value("Content-Type"),
-                 req.get_header_value("Via"), seen_.posts + 1};
+        seen_ = {req.body,
+                 req.get_header_value("SOAPAction"),
+                 req.get_header_value("Content-Type"),
+                 req.get_header_value("Via"),
+                 req.get_header_value("Accept-Encoding"),
+                 req.get_header_value("Proxy-Authorization"),
+                 seen_.posts + 1};
       }
       answer_(req, res);
     });
@@ -232,7 +251,7 @@ class Server {
   }
   // What the last post carried.
   struct Seen {
-    std::string body, action, contentType, via;
+    std::string body, action, contentType, via, encoding, proxyAuthorization;
     int posts = 0;
   };
   Seen Last() {
@@ -541,6 +560,18 @@ TEST_F(SoapTest, RefusedConnectionAndTimeOut) {
   EXPECT_NE(late.Description().find("300 ms"), std::string::npos) << late.Description();
 }
 
+TEST_F(SoapTest, DescriptionFollowsFiveRedirectionsAndAnswersMayComeCompressed) {
+  Server server;
+  const std::string base = server.Url().substr(0, server.Url().size() - 5);
+  soap::Client client;
+  ASSERT_NO_THROW(client.mssoapinit(base + "/r/4"));
+  ASSERT_TRUE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
+  // The test server compresses what the client accepts; never brotli.
+  EXPECT_EQ(server.Last().encoding, "gzip, deflate");
+  Failure f = Raised([&] { client.mssoapinit(base + "/r/5"); });
+  EXPECT_EQ(f.Number(), soap::errSoapTransport) << f.Description();
+}
+
 // A hostile or broken service cannot make the client hold an answer of any size, and an address
 // that carries user information never shows it in an error text.
 TEST_F(SoapTest, AnswersBeyondTheSizeLimitAreRefusedAndUserInformationIsNeverShown) {
@@ -643,6 +674,52 @@ TEST_F(SoapTest, CallsGoThroughTheConfiguredProxy) {
   EXPECT_EQ(f.Number(), soap::errSoapProxy) << f.Description();
 }
 
+// Until UseProxy is set, the environment's proxy variables decide as curl reads them; once it is
+// set, it alone decides.
+TEST_F(SoapTest, EnvironmentProxyAppliesUntilUseProxyIsSet) {
+  Server server;
+  Proxy proxy;
+  ASSERT_TRUE(proxy.Ready()) << "tinyproxy did not start";
+  const std::string at = "127.0.0.1:" + std::to_string(proxy.Port());
+  const char* names[] = {"http_proxy", "HTTP_PROXY", "https_proxy",
+                         "all_proxy",  "no_proxy",   "NO_PROXY"};
+  struct Case {
+    std::vector<std::pair<const char*, std::string>> env;
+    std::optional<bool> useProxy;
+    bool viaProxy;
+  } cases[] = {
+      {{{"http_proxy", at}}, {}, true},
+      {{{"all_proxy", "http://" + at + "/"}}, {}, true},
+      {{{"HTTP_PROXY", at}}, {}, false},  // never read: a CGI request could set it
+      {{{"https_proxy", at}}, {}, false},
+      {{{"http_proxy", at}, {"no_proxy", "example.org, 127.0.0.0/8"}}, {}, false},
+      {{{"http_proxy", at}, {"NO_PROXY", "127.0.0.10,.localhost"}}, {}, true},
+      {{{"http_proxy", at}}, false, false},
+      {{{"no_proxy", "*"}}, true, true},
+  };
+  for (const Case& c : cases) {
+    for (const char* name : names) unsetenv(name);
+    for (const auto& [name, value] : c.env) setenv(name, value.c_str(), 1);
+    soap::Client client;
+    client.mssoapinit(server.Url());
+    if (c.useProxy.has_value()) {
+      if (*c.useProxy)
+        UseProxy(client, proxy.Port());
+      else
+        client.ConnectorProperty("UseProxy", false);
+    }
+    ASSERT_TRUE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
+    EXPECT_EQ(server.Last().via.find("prescora-proxy") != std::string::npos, c.viaProxy)
+        << c.env.front().first << "=" << c.env.front().second;
+  }
+  // A proxy variable naming nothing that listens is the proxy's fault.
+  for (const char* name : names) unsetenv(name);
+  setenv("http_proxy", ("127.0.0.1:" + std::to_string(FreePort())).c_str(), 1);
+  soap::Client client;
+  EXPECT_EQ(Raised([&] { client.mssoapinit(server.Url()); }).Number(), soap::errSoapProxy);
+  unsetenv("http_proxy");
+}
+
 TEST_F(SoapTest, ProxyCredentialsAreSentAndNeverShown) {
   Server server;
   const std::string password = "S3creta-Clave";
@@ -739,4 +816,49 @@ TEST_F(SoapTest, TlsVerifiesTheServerAgainstTrustedAuthorities) {
     EXPECT_NO_THROW(client.mssoapinit(server.Url()));
     unsetenv("PRESCORA_CA_FILE");
   }
+}
+
+// HTTPS through a proxy goes through a tunnel whose request carries the proxy's credentials; the
+// server at the other end never sees them. A proxy that hangs up is the proxy's fault.
+TEST_F(SoapTest, TunnelThroughTheProxyKeepsItsCredentialsFromTheServer) {
+  TestAuthority ca;
+  ASSERT_TRUE(ca.Ok()) << "openssl could not make the test authority";
+  Server server(ca.Cert(), ca.Key(), "localhost");
+  const std::string password = "S3creta-Clave";
+  Proxy proxy("farmacia", password);
+  ASSERT_TRUE(proxy.Ready()) << "tinyproxy did not start";
+  soap::Client client;
+  client.ConnectorProperty("SSLCAFile", ca.Ca());
+  client.mssoapinit(server.Url());
+
+  UseProxy(client, proxy.Port(), "farmacia", password);
+  ASSERT_TRUE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
+  EXPECT_EQ(server.Last().proxyAuthorization, "");
+  const int posts = server.Last().posts;
+  UseProxy(client, proxy.Port(), "farmacia", password + "x");
+  Failure refused = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
+  EXPECT_EQ(refused.Number(), soap::errSoapProxy) << refused.Description();
+  EXPECT_EQ(refused.Description().find(password), std::string::npos) << refused.Description();
+  EXPECT_EQ(server.Last().posts, posts);
+
+  // A "proxy" that takes each connection and closes it at once.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::thread closer([listener] {
+    for (int i = 0; i < 2; ++i) close(accept(listener, nullptr, nullptr));
+  });
+  for (const std::string& url : {server.Url(), std::string("http://127.0.0.1:1/servicio")}) {
+    client.ConnectorProperty("EndPointURL", url);
+    UseProxy(client, ntohs(a.sin_port));
+    Failure closed = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
+    EXPECT_EQ(closed.Number(), soap::errSoapProxy) << url << ": " << closed.Description();
+  }
+  closer.join();
+  close(listener);
 }
