@@ -298,7 +298,7 @@ void CInterface::StartNextLauncher() noexcept {
     const std::string program = AddBackslash(platform::component::LibraryFolder()) + "executor.exe";
     if (!platform::files::IsFile(program)) return;
     if (!nextLauncher_) nextLauncher_ = std::make_unique<platform::process::WaitingProgram>();
-    nextLauncher_->Start(program, {"Espera"});
+    nextLauncher_->StartSoon(program, {"Espera"});
   } catch (...) {
   }
 }

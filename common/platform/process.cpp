@@ -19,9 +19,9 @@ namespace {
 
 // The program runs as a background job of a short-lived /bin/sh: the shell starts it and ends at
 // once, so the only child of the host is reaped here within a few milliseconds and the program
-// itself is adopted by init. No fork of the host (it may be large), no thread, no signal
-// disposition changed, and the arguments never pass through shell parsing: they are the shell's
-// positional parameters.
+// itself is adopted by init. No fork of the host (it may be large), no thread left behind to reap
+// it, no signal disposition changed, and the arguments never pass through shell parsing: they are
+// the shell's positional parameters.
 constexpr const char* kShell = "/bin/sh";
 constexpr const char* kScript = "\"$0\" \"$@\" &";
 
@@ -92,7 +92,31 @@ WaitingProgram::~WaitingProgram() {
   Drop();
 }
 
+void WaitingProgram::FinishStart() noexcept {
+  if (starting_.joinable()) starting_.join();
+}
+
+bool WaitingProgram::Waiting() noexcept {
+  FinishStart();
+  return channel_ >= 0;
+}
+
+void WaitingProgram::StartSoon(const std::string& program,
+                               const std::vector<std::string>& arguments) noexcept {
+  FinishStart();
+  try {
+    starting_ = std::thread([this, program, arguments] { StartNow(program, arguments); });
+  } catch (...) {
+    StartNow(program, arguments);
+  }
+}
+
 void WaitingProgram::Drop() noexcept {
+  FinishStart();
+  DropStarted();
+}
+
+void WaitingProgram::DropStarted() noexcept {
   if (channel_ >= 0) close(channel_);
   channel_ = -1;
   if (shell_ > 0) Reap(shell_);
@@ -101,7 +125,13 @@ void WaitingProgram::Drop() noexcept {
 
 bool WaitingProgram::Start(const std::string& program,
                            const std::vector<std::string>& arguments) noexcept {
-  Drop();
+  FinishStart();
+  return StartNow(program, arguments);
+}
+
+bool WaitingProgram::StartNow(const std::string& program,
+                              const std::vector<std::string>& arguments) noexcept {
+  DropStarted();
   try {
     int ends[2];
     // A socket rather than a pipe: a send to a program that is gone fails instead of raising
@@ -124,6 +154,7 @@ bool WaitingProgram::Start(const std::string& program,
 }
 
 bool WaitingProgram::Release(std::string_view line) noexcept {
+  FinishStart();
   if (channel_ < 0) return false;
   try {
     std::string text(line);

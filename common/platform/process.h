@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "common/Export.h"
@@ -28,13 +29,22 @@ class WaitingProgram {
 
   // Drops a program still waiting and starts another. False when the start failed.
   bool Start(const std::string& program, const std::vector<std::string>& arguments) noexcept;
-  bool Waiting() const noexcept { return channel_ >= 0; }
+  // As Start, on a short-lived thread of its own, so that the caller does not wait while the
+  // process is created (the host may be large and the machine busy); every other member waits
+  // for that start first. Starts at once when no thread can be had.
+  void StartSoon(const std::string& program, const std::vector<std::string>& arguments) noexcept;
+  bool Waiting() noexcept;
   // Hands the line (a line end is added) to the waiting program and lets it go. False when no
   // program waits or it is gone; the caller then starts one the ordinary way.
   bool Release(std::string_view line) noexcept;
   void Drop() noexcept;
 
  private:
+  void FinishStart() noexcept;
+  bool StartNow(const std::string& program, const std::vector<std::string>& arguments) noexcept;
+  void DropStarted() noexcept;
+
+  std::thread starting_;
   int channel_ = -1;
   int shell_ = -1;  // the intermediate process, not yet reaped
 };

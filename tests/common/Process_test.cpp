@@ -125,6 +125,19 @@ TEST_F(StartDetachedTest, WaitingProgramGetsItsLineOrTheEnd) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(gone.Release("IDPres=X"));
   EXPECT_FALSE(released.Release("IDPres=again"));
+
+  // Started in the background, it is handed its line or dropped as soon as the caller wants,
+  // however far its start has gone; a second start replaces the first.
+  process::WaitingProgram soon, replaced;
+  soon.StartSoon(script, {(dir_ / "soon").string()});
+  EXPECT_TRUE(soon.Release("IDPres=S"));
+  replaced.StartSoon(script, {(dir_ / "first").string()});
+  replaced.StartSoon(script, {(dir_ / "second").string()});
+  EXPECT_TRUE(replaced.Waiting());
+  replaced.Drop();
+  EXPECT_EQ(WaitForLine(dir_ / "soon"), "line:IDPres=S");
+  EXPECT_EQ(WaitForLine(dir_ / "first"), "end");
+  EXPECT_EQ(WaitForLine(dir_ / "second"), "end");
 }
 
 }  // namespace
