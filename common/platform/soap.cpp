@@ -600,45 +600,63 @@ class QuietPipe {
 
 using Clock = std::chrono::steady_clock;
 
-// Bounds a whole exchange, redirections included: at the deadline it shuts the connection of the
-// request under way, so a server that sends its answer a byte at a time cannot hold the call.
+// Bounds an exchange: at its deadline it shuts the connection of the request under way, so a
+// server that sends its answer a byte at a time cannot hold the call. One thread per client,
+// asleep between exchanges.
 class Watchdog {
  public:
-  explicit Watchdog(Clock::time_point deadline) : deadline_(deadline) {
-    thread_ = std::thread([this] {
-      std::unique_lock<std::mutex> lock(mutex_);
-      if (woken_.wait_until(lock, deadline_, [this] { return done_; })) return;
-      fired_ = true;
-      if (client_) client_->stop();
-    });
-  }
+  Watchdog() : thread_([this] { Run(); }) {}
   ~Watchdog() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
+      quit_ = true;
     }
     woken_.notify_all();
     thread_.join();
   }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
-  void Watch(httplib::Client* client) {
+
+  void Arm(httplib::Client* client, Clock::time_point deadline) {
     std::lock_guard<std::mutex> lock(mutex_);
     client_ = client;
+    deadline_ = deadline;
+    fired_ = false;
+    ++armed_;
+    woken_.notify_all();
   }
-  bool Fired() {
+  // Whether it fired since Arm.
+  bool Disarm() {
     std::lock_guard<std::mutex> lock(mutex_);
+    client_ = nullptr;
     return fired_;
   }
 
  private:
-  Clock::time_point deadline_;
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!quit_) {
+      if (!client_) {
+        woken_.wait(lock);
+        continue;
+      }
+      const unsigned long armed = armed_;
+      if (woken_.wait_until(lock, deadline_, [&] { return quit_ || !client_ || armed_ != armed; }))
+        continue;
+      fired_ = true;
+      client_->stop();
+      client_ = nullptr;
+    }
+  }
+
   std::mutex mutex_;
   std::condition_variable woken_;
   httplib::Client* client_ = nullptr;
-  bool done_ = false;
+  Clock::time_point deadline_;
+  unsigned long armed_ = 0;
   bool fired_ = false;
-  std::thread thread_;
+  bool quit_ = false;
+  std::thread thread_;  // last: it starts once the rest is set
 };
 
 // HTTPS through a proxy. The client connects to the proxy as if it were the server; as the TLS
@@ -759,6 +777,7 @@ struct Client::Impl {
   // same way (the description and then the call).
   std::unique_ptr<httplib::Client> http;
   std::string httpKey;
+  std::unique_ptr<Watchdog> watchdog;  // after the client: it goes first
 
   // Any text that reaches a message: the password never does.
   std::string Scrub(std::string text) const {
@@ -894,7 +913,7 @@ struct Client::Impl {
     QuietPipe quiet;
     const std::string target = RedactUrl(url);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    Watchdog watchdog(deadline);
+    if (!watchdog) watchdog = std::make_unique<Watchdog>();
     std::string address = url;
     for (int hop = 0;; ++hop) {
       Url parsed;
@@ -902,7 +921,7 @@ struct Client::Impl {
         Fail(errSoapTransport, "Fallo del transporte HTTP con " + target +
                                    ": dirección no válida o protocolo no admitido (" +
                                    RedactUrl(address) + ")");
-      HttpAnswer answer = Exchange(parsed, post, soapAction, deadline, watchdog, target);
+      HttpAnswer answer = Exchange(parsed, post, soapAction, deadline, target);
       const bool redirected = answer.status == 301 || answer.status == 302 ||
                               answer.status == 303 || answer.status == 307 || answer.status == 308;
       if (post || !redirected || Trim(answer.location).empty()) return answer;
@@ -914,7 +933,7 @@ struct Client::Impl {
   }
 
   HttpAnswer Exchange(const Url& url, const std::string* post, const std::string& soapAction,
-                      Clock::time_point deadline, Watchdog& watchdog, const std::string& target) {
+                      Clock::time_point deadline, const std::string& target) {
     const Route route = RouteFor(url);
     const bool viaProxy = route.viaProxy;
     const std::string proxyName = route.shown;
@@ -981,9 +1000,16 @@ struct Client::Impl {
     currentTunnel = viaProxy && url.scheme == "https" ? &tunnel : nullptr;
     tlsVerifyError = X509_V_OK;
     ERR_clear_error();
-    watchdog.Watch(&client);
-    httplib::Result result = client.send(req);
-    watchdog.Watch(nullptr);
+    watchdog->Arm(&client, deadline);
+    httplib::Result result = [&] {
+      try {
+        return client.send(req);
+      } catch (...) {
+        watchdog->Disarm();  // it must not stop a client that may be gone
+        throw;
+      }
+    }();
+    const bool fired = watchdog->Disarm();
     currentTunnel = nullptr;
     const int connectStatus = tunnel.failed ? tunnel.status : 0;
     const httplib::Error error = result.error();
@@ -992,7 +1018,7 @@ struct Client::Impl {
       answer.charset = Charset(result->get_header_value("Content-Type"));
       answer.location = result->get_header_value("Location");
     }
-    const bool late = watchdog.Fired() || Clock::now() >= deadline;
+    const bool late = fired || Clock::now() >= deadline;
 
     // A proxy that refuses a request often closes the connection without reading the body, so
     // the refusal may come with a reset: the status read before it still tells.
