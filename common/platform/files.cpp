@@ -87,8 +87,9 @@ std::string FindIgnoringCase(const std::string& path) {
   struct stat st {};
   if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
   const auto slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  if (folder.empty()) folder = "/";
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0               ? std::string("/")
+                                                        : path.substr(0, slash);
   const std::string_view name = slash == std::string::npos
                                     ? std::string_view(path)
                                     : std::string_view(path).substr(slash + 1);
