@@ -21,6 +21,7 @@
 
 #include "common/platform/component.h"
 #include "common/platform/xml.h"
+#include "tools/comun/Programa.h"
 
 namespace ns = PRESCORA_NS;
 namespace fs = std::filesystem;
@@ -213,14 +214,6 @@ std::string Limpio(std::string s) {
   return s;
 }
 
-void ConfigurarAyuda(CLI::App& app) {
-  auto f = app.get_formatter();
-  f->label("Usage", "Uso");
-  f->label("OPTIONS", "OPCIONES");
-  f->label("TEXT", "TEXTO");
-  f->column_width(30);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -232,7 +225,7 @@ int main(int argc, char** argv) {
       "Lee los archivos de Auditoria y las carpetas de la cola; no cambia nada. Una dispensación "
       "en curso mientras se ejecuta puede aparecer como pendiente.",
       "prescora-auditoria"};
-  ConfigurarAyuda(app);
+  prescora_tools::AyudaEnEspanol(app, 30);
   app.option_defaults()->group("Opciones");
   app.set_help_flag("-h,--help", "Muestra esta ayuda y termina")->group("Opciones");
   app.footer(
@@ -253,16 +246,9 @@ int main(int argc, char** argv) {
                  "por tabuladores, para programas)")
       ->type_name("FORMATO")
       ->check(CLI::IsMember({"texto", "tabulado"}));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help() << "Fechas: dd/mm/aaaa o aaaa-mm-dd.\n";
-    return kNadaQueRevisar;
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "prescora-auditoria: " << e.what() << ". Use --help para ver las opciones."
-              << std::endl;
-    return kUso;
-  }
+  if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, kUso,
+                                                       "Fechas: dd/mm/aaaa o aaaa-mm-dd.\n"))
+    return *salida;
   std::optional<int> desde, hasta;
   for (auto [texto, destino] : {std::pair{&desdeTexto, &desde}, std::pair{&hastaTexto, &hasta}}) {
     if (texto->empty()) continue;

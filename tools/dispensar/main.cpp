@@ -22,6 +22,7 @@
 
 #include "common/platform/events.h"
 #include "interface/CInterface.h"
+#include "tools/comun/Programa.h"
 #include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
@@ -320,19 +321,7 @@ void MostrarTabulado(const ns::CPeticionDispensacion& peticion, const ns::CRespu
        i < std::max(r.m_colCodigoMotivosRechazo().size(), r.m_colTextoMotivosRechazo().size()); ++i)
     std::cout << "motivo_rechazo\t" << Escapar(Elemento(r.m_colCodigoMotivosRechazo(), i)) << "\t"
               << Escapar(Elemento(r.m_colTextoMotivosRechazo(), i)) << "\n";
-  for (const auto& e : errores)
-    std::cout << "error\t" << e.Number() << "\t" << Escapar(e.Description()) << "\t"
-              << Escapar(e.Source()) << "\n";
-  std::cout << "salida\t" << salida << "\n";
-}
-
-void ConfigurarAyuda(CLI::App& app) {
-  auto f = app.get_formatter();
-  f->label("Usage", "Uso");
-  f->label("OPTIONS", "OPCIONES");
-  f->label("TEXT", "TEXTO");
-  f->label("REQUIRED", "(obligatoria)");
-  f->column_width(34);
+  prescora_tools::ErroresYSalida(errores, salida);
 }
 
 }  // namespace
@@ -345,7 +334,7 @@ int main(int argc, char** argv) {
       "Los campos de la petición se dan con opciones o en un archivo (--archivo); las opciones "
       "mandan sobre el archivo.",
       "prescora-dispensar"};
-  ConfigurarAyuda(app);
+  prescora_tools::AyudaEnEspanol(app, 34);
   app.set_help_flag("-h,--help", "Muestra esta ayuda y termina")->group("Generales");
   app.footer(
       "Estado de salida: 0 dispensación realizada; 1 el servicio no la confirmó (rechazada); "
@@ -381,16 +370,7 @@ int main(int argc, char** argv) {
   app.add_flag("-q,--silencioso", silencioso, "No muestra el progreso mientras espera")
       ->group("Salida");
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "prescora-dispensar: " << e.what() << ". Use --help para ver las opciones."
-              << std::endl;
-    return kUso;
-  }
+  if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, kUso)) return *salida;
 
   std::map<std::string, std::string> valores;
   std::string error;

@@ -13,6 +13,7 @@
 
 #include "initiator/CCard.h"
 #include "initiator/CInitiator.h"
+#include "tools/comun/Programa.h"
 #include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
@@ -157,19 +158,7 @@ void MostrarTabulado(const ns::CArgument& argumento, const ns::CPrescripciones& 
               << Escapar(p.CodigoProducto()) << "\t" << p.FechaPrescripcion() << "\t"
               << p.EnvasesPrescritos() << "\t" << static_cast<int32_t>(p.RegimenReceta()) << "\t"
               << static_cast<int32_t>(p.RequiereVisado()) << "\n";
-  for (const auto& e : errores)
-    std::cout << "error\t" << e.Number() << "\t" << Escapar(e.Description()) << "\t"
-              << Escapar(e.Source()) << "\n";
-  std::cout << "salida\t" << salida << "\n";
-}
-
-void ConfigurarAyuda(CLI::App& app) {
-  auto f = app.get_formatter();
-  f->label("Usage", "Uso");
-  f->label("OPTIONS", "OPCIONES");
-  f->label("TEXT", "TEXTO");
-  f->label("REQUIRED", "(obligatoria)");
-  f->column_width(30);
+  prescora_tools::ErroresYSalida(errores, salida);
 }
 
 }  // namespace
@@ -181,7 +170,7 @@ int main(int argc, char** argv) {
       "muestra: identificador, producto, fecha, envases, régimen y visado, con el código de "
       "error del servicio y los errores.",
       "prescora-recuperar"};
-  ConfigurarAyuda(app);
+  prescora_tools::AyudaEnEspanol(app, 30);
   app.set_help_flag("-h,--help", "Muestra esta ayuda y termina")->group("Generales");
   app.footer(
       "Estado de salida: 0 lista recuperada; 1 el servicio respondió con un código de error; "
@@ -214,16 +203,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"texto", "tabulado"}))
       ->group("Salida");
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "prescora-recuperar: " << e.what() << ". Use --help para ver las opciones."
-              << std::endl;
-    return kUso;
-  }
+  if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, kUso)) return *salida;
 
   ns::CArgument argumento;
   argumento.set_Usuario(opciones.usuario);

@@ -29,6 +29,7 @@
 #include <httplib.h>
 #include <CLI/CLI.hpp>
 
+#include "tools/comun/Programa.h"
 #include "tools/simulador/Datos.h"
 #include "tools/simulador/Servicio.h"
 
@@ -110,16 +111,6 @@ std::string HostParaUrl(const std::string& host) {
   return host;
 }
 
-void ConfigurarAyuda(CLI::App& app) {
-  auto f = app.get_formatter();
-  f->label("Usage", "Uso");
-  f->label("OPTIONS", "OPCIONES");
-  f->label("REQUIRED", "(obligatoria)");
-  f->label("Excludes", "Excluye");
-  f->label("Needs", "Requiere");
-  f->column_width(34);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,7 +121,7 @@ int main(int argc, char** argv) {
       "La primera línea de la salida estándar es la URL de la descripción del servicio; después, "
       "una línea por petición atendida.",
       "prescora-simulador"};
-  ConfigurarAyuda(app);
+  prescora_tools::AyudaEnEspanol(app, 34);
   app.option_defaults()->group("Opciones");
   app.set_help_flag("-h,--help", "Muestra esta ayuda y termina")->group("Opciones");
 

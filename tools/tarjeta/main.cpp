@@ -18,6 +18,7 @@
 
 #include "common/platform/events.h"
 #include "initiator/CCard.h"
+#include "tools/comun/Programa.h"
 #include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
@@ -131,11 +132,7 @@ int main(int argc, char** argv) {
       "su titular, leídos del certificado de la tarjeta con la biblioteca de recuperación de "
       "esta carpeta (libInitiator.so, Interface.ini: sección [Tarjeta]).",
       "prescora-tarjeta"};
-  auto f = app.get_formatter();
-  f->label("Usage", "Uso");
-  f->label("OPTIONS", "OPCIONES");
-  f->label("TEXT", "TEXTO");
-  f->column_width(30);
+  prescora_tools::AyudaEnEspanol(app, 30);
   app.set_help_flag("-h,--help", "Muestra esta ayuda y termina");
   app.footer(
       "Estado de salida: 0 tarjeta leída; 2 argumentos no válidos; 3 no se leyó ninguna "
@@ -149,16 +146,7 @@ int main(int argc, char** argv) {
       ->type_name("FORMATO")
       ->check(CLI::IsMember({"texto", "tabulado"}));
   app.add_flag("-s,--silencioso", silencioso, "Sin la línea de progreso mientras espera");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "prescora-tarjeta: " << e.what() << ". Use --help para ver las opciones."
-              << std::endl;
-    return kUso;
-  }
+  if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, kUso)) return *salida;
 
   Progreso progreso(!silencioso && formato == "texto" && isatty(STDERR_FILENO),
                     EsperaConfigurada());
