@@ -25,8 +25,8 @@ inline void AyudaEnEspanol(CLI::App& app, std::size_t ancho) {
 }
 
 // Reads the command line. Nothing when the program goes on; otherwise its exit status: 0 once
-// the help (and `pie`) is shown, `uso` for a command line it cannot take, said on the error
-// output with the program's name.
+// the help (and `pie`) is shown, `uso` for a command line it cannot take, said in Spanish on the
+// error output with the program's name.
 inline std::optional<int> LeerLineaDeOrdenes(CLI::App& app, int argc, char** argv, int uso,
                                              const std::string& pie = "") {
   try {
@@ -36,8 +36,18 @@ inline std::optional<int> LeerLineaDeOrdenes(CLI::App& app, int argc, char** arg
     std::cout << app.help() << pie;
     return 0;
   } catch (const CLI::ParseError& e) {
-    std::cerr << app.get_name() << ": " << e.what() << ". Use --help para ver las opciones."
-              << std::endl;
+    // The parser's own text (in English) stays in brackets, for the details.
+    const char* motivo = "argumentos no válidos";
+    if (dynamic_cast<const CLI::ExtrasError*>(&e))
+      motivo = "argumento no reconocido";
+    else if (dynamic_cast<const CLI::ArgumentMismatch*>(&e))
+      motivo = "falta el valor de una opción";
+    else if (dynamic_cast<const CLI::RequiredError*>(&e))
+      motivo = "falta una opción obligatoria";
+    else if (dynamic_cast<const CLI::ValidationError*>(&e))
+      motivo = "valor no válido";
+    std::cerr << app.get_name() << ": " << motivo << " (" << e.what()
+              << "). Use --help para ver las opciones." << std::endl;
     return uso;
   }
 }
