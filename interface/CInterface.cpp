@@ -152,8 +152,12 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   CRespuestaPeticion response;
   bool failed = false;
   std::unique_ptr<CEnCurso> enCurso;
-  bool owned = false;   // this request reserved the identifier
-  bool closed = false;  // and has chosen the response
+  bool owned = false;    // this request reserved the identifier
+  bool closed = false;   // and has chosen the response
+  bool restart = false;  // the waiting launcher was taken: another is started once all is done
+  // A launcher being started in the background holds copies of this process's descriptors until
+  // it is created, and with them the locks they carry: none is taken before that is over.
+  if (nextLauncher_) nextLauncher_->FinishStart();
   try {
     std::string id;
     if (IsBlank(request.IDPrescripcion())) {
@@ -264,7 +268,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     }
 
     if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion(found, type);
-    StartNextLauncher();
+    restart = true;
   } catch (...) {
     HandleFailure(kSolicitud, std::current_exception());
     failed = true;
@@ -279,6 +283,8 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     }
   }
   enCurso.reset();
+  // After this request's locks are let go: the new process must not hold copies of them.
+  if (restart) StartNextLauncher();
 
   try {
     errores_.ResetErrorsCollection();

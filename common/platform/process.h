@@ -34,13 +34,16 @@ class WaitingProgram {
   // for that start first. Starts at once when no thread can be had.
   void StartSoon(const std::string& program, const std::vector<std::string>& arguments) noexcept;
   bool Waiting() noexcept;
+  // Waits until a start begun by StartSoon is over (the process created or the start failed). A
+  // process being created holds copies of the caller's descriptors, and so of the locks they carry,
+  // until then.
+  void FinishStart() noexcept;
   // Hands the line (a line end is added) to the waiting program and lets it go. False when no
   // program waits or it is gone; the caller then starts one the ordinary way.
   bool Release(std::string_view line) noexcept;
   void Drop() noexcept;
 
  private:
-  void FinishStart() noexcept;
   bool StartNow(const std::string& program, const std::vector<std::string>& arguments) noexcept;
   void DropStarted() noexcept;
 

@@ -1000,6 +1000,10 @@ struct Client::Impl {
     currentTunnel = viaProxy && url.scheme == "https" ? &tunnel : nullptr;
     tlsVerifyError = X509_V_OK;
     ERR_clear_error();
+    // A request that must not go twice (a call of the service) never goes over a connection kept
+    // from an earlier exchange: the server may have closed it meanwhile, and then the request
+    // fails with nobody able to tell whether it was seen. It gets a connection of its own.
+    if (req.method == "POST") client.stop();
     watchdog->Arm(&client, deadline);
     httplib::Result result = [&] {
       try {
