@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,14 +77,18 @@ class HeldLauncher : public Installation {
     ASSERT_TRUE(WaitFor([&] { return Arrived(point); }));
     pid_t pid = std::stoi(ReadFile(Path(point + ".llegada")));
     ::kill(pid, SIGKILL);
-    // Its memory goes before its files: only a process that is gone or a zombie has let go of
-    // its locks.
+    // Its memory goes before its files, and its first thread may be a zombie while others still
+    // end: only a process that is gone, or a zombie with no thread left, has let go of its locks.
     ASSERT_TRUE(WaitFor([&] {
-      std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+      const std::string proc = "/proc/" + std::to_string(pid);
+      std::ifstream stat(proc + "/stat");
       std::string line;
       if (!std::getline(stat, line)) return true;
       auto close = line.rfind(')');
-      return close != std::string::npos && line.compare(close, 3, ") Z") == 0;
+      if (close == std::string::npos || line.compare(close, 3, ") Z") != 0) return false;
+      std::error_code ignored;
+      auto threads = fs::directory_iterator(proc + "/task", ignored);
+      return std::distance(threads, fs::directory_iterator()) <= 1;
     }));
     WaitForLaunchers();
     fs::remove(Path(point + ".llegada"));
