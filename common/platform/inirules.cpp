@@ -60,6 +60,14 @@ std::string Unquote(std::string_view value) {
   return std::string(value);
 }
 
+bool NamesGiven(std::string_view section,
+                const std::vector<std::pair<std::string, std::string>>& values) {
+  if (Trim(section).empty()) return false;
+  for (const auto& entry : values)
+    if (Trim(entry.first).empty()) return false;
+  return true;
+}
+
 std::string Cut(std::string text, std::size_t chars) {
   std::size_t count = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/Export.h"
 
@@ -34,5 +35,9 @@ std::string Unquote(std::string_view value);
 
 // At most `chars` characters (UTF-8 code points) of the text.
 std::string Cut(std::string text, std::size_t chars);
+
+// Whether a write may go ahead: a section name and every key name not blank.
+bool NamesGiven(std::string_view section,
+                const std::vector<std::pair<std::string, std::string>>& values);
 
 }  // namespace PRESCORA_NS::platform::inirules

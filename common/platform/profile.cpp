@@ -264,11 +264,8 @@ bool WriteString(const std::string& file, std::string_view section, std::string_
 bool WriteStrings(const std::string& file, std::string_view section,
                   const std::vector<std::pair<std::string, std::string>>& values) {
   try {
+    if (!NamesGiven(section, values)) return false;
     section = Trim(section);
-    if (section.empty()) return false;
-    for (const auto& [key, value] : values) {
-      if (Trim(key).empty()) return false;
-    }
     return Rewrite(file, [&](Content& content) {
       for (const auto& [key, value] : values) Set(content, section, Trim(key), value);
       return true;

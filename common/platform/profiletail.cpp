@@ -663,11 +663,8 @@ std::string GetString(const std::string& file, std::string_view section, std::st
 bool WriteStrings(const std::string& file, std::string_view section,
                   const std::vector<std::pair<std::string, std::string>>& values) {
   try {
+    if (!NamesGiven(section, values)) return false;
     section = Trim(section);
-    if (section.empty()) return false;
-    for (const auto& [key, value] : values) {
-      if (Trim(key).empty()) return false;
-    }
     return Write(file, section, values);
   } catch (...) {
     return false;
