@@ -3,8 +3,9 @@
 // shows nothing itself: the work, the logs and the audit marks are the executor object's.
 //
 // Started as "executor.exe Espera" (by the front object, ahead of need), it loads the library
-// first and then waits for its argument string, one line on descriptor 3; the end of that input
-// without a line ends it quietly.
+// first and then waits for argument strings, one line each on descriptor 3; every line is carried
+// out by a copy of the process made then, in the state the loading left it. The end of that input
+// ends it quietly.
 #include <unistd.h>
 
 #include <exception>
@@ -15,7 +16,7 @@
 
 #include "common/platform/component.h"
 #include "common/platform/events.h"
-#include "executor/CommandLine.h"
+#include "executor/Waiting.h"
 
 using namespace PRESCORA_NS::platform;
 
@@ -23,8 +24,7 @@ int main(int argc, char** argv) {
   std::string arguments = executor::ArgumentString(argc, argv);
   if (executor::WaitsForArguments(arguments)) {
     component::Preload("Interface");
-    std::optional<std::string> line = executor::ReadArgumentLine();
-    executor::ReleaseArgumentsChannel();
+    std::optional<std::string> line = executor::ServeArgumentLines();
     if (!line) return 2;
     arguments = *line;
   }
@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   } catch (...) {
     status = 1;
   }
+  executor::WorkDone();
   events::DoEvents();
   try {
     executor.reset();

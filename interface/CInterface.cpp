@@ -154,7 +154,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   std::unique_ptr<CEnCurso> enCurso;
   bool owned = false;    // this request reserved the identifier
   bool closed = false;   // and has chosen the response
-  bool restart = false;  // the waiting launcher was taken: another is started once all is done
+  bool restart = false;  // a launcher may be wanted for the next request: started once all is done
   // A launcher being started in the background holds copies of this process's descriptors until
   // it is created, and with them the locks they carry: none is taken before that is over.
   if (nextLauncher_) nextLauncher_->FinishStart();
@@ -297,14 +297,18 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
 }
 
 // The launcher loads the library and its dependencies before it does anything, which is most of
-// its start; one started now does that while the pharmacy is not waiting. It reads nothing else
-// before it gets its identifier, so settings changed meanwhile still apply.
+// its start; one started now does that while the pharmacy is not waiting, and then serves every
+// later request of this front object with a copy of itself made when the request comes. It reads
+// nothing else before it has a request, so settings changed meanwhile still apply; once the
+// program or the library is replaced, it is dropped and a new one started.
 void CInterface::StartNextLauncher() noexcept {
   try {
-    const std::string program = AddBackslash(platform::component::LibraryFolder()) + "executor.exe";
+    if (nextLauncher_ && nextLauncher_->Waiting()) return;
+    const std::string folder = AddBackslash(platform::component::LibraryFolder());
+    const std::string program = folder + "executor.exe";
     if (!platform::files::IsFile(program)) return;
     if (!nextLauncher_) nextLauncher_ = std::make_unique<platform::process::WaitingProgram>();
-    nextLauncher_->StartSoon(program, {"Espera"});
+    nextLauncher_->StartSoon(program, {"Espera"}, {folder + "libInterface.so"});
   } catch (...) {
   }
 }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,12 +103,14 @@ bool WaitingProgram::Waiting() noexcept {
 }
 
 void WaitingProgram::StartSoon(const std::string& program,
-                               const std::vector<std::string>& arguments) noexcept {
+                               const std::vector<std::string>& arguments,
+                               const std::vector<std::string>& watched) noexcept {
   FinishStart();
   try {
-    starting_ = std::thread([this, program, arguments] { StartNow(program, arguments); });
+    starting_ =
+        std::thread([this, program, arguments, watched] { StartNow(program, arguments, watched); });
   } catch (...) {
-    StartNow(program, arguments);
+    StartNow(program, arguments, watched);
   }
 }
 
@@ -119,20 +122,46 @@ void WaitingProgram::Drop() noexcept {
 void WaitingProgram::DropStarted() noexcept {
   if (channel_ >= 0) close(channel_);
   channel_ = -1;
+  ReapShell();
+}
+
+void WaitingProgram::ReapShell() noexcept {
   if (shell_ > 0) Reap(shell_);
   shell_ = -1;
 }
 
-bool WaitingProgram::Start(const std::string& program,
-                           const std::vector<std::string>& arguments) noexcept {
-  FinishStart();
-  return StartNow(program, arguments);
+std::string WaitingProgram::Versions(const std::vector<std::string>& files) {
+  std::string versions;
+  for (const auto& file : files) {
+    struct stat s {};
+    if (stat(file.c_str(), &s) != 0) {
+      versions += "-;";
+      continue;
+    }
+    for (auto value :
+         {static_cast<long long>(s.st_dev), static_cast<long long>(s.st_ino),
+          static_cast<long long>(s.st_size), static_cast<long long>(s.st_mtim.tv_sec),
+          static_cast<long long>(s.st_mtim.tv_nsec), static_cast<long long>(s.st_ctim.tv_sec),
+          static_cast<long long>(s.st_ctim.tv_nsec)})
+      versions += std::to_string(value) + ",";
+    versions += ';';
+  }
+  return versions;
 }
 
-bool WaitingProgram::StartNow(const std::string& program,
-                              const std::vector<std::string>& arguments) noexcept {
+bool WaitingProgram::Start(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& watched) noexcept {
+  FinishStart();
+  return StartNow(program, arguments, watched);
+}
+
+bool WaitingProgram::StartNow(const std::string& program, const std::vector<std::string>& arguments,
+                              const std::vector<std::string>& watched) noexcept {
   DropStarted();
   try {
+    watched_ = watched;
+    watched_.insert(watched_.begin(), program);
+    versions_ = Versions(watched_);
     int ends[2];
     // A socket rather than a pipe: a send to a program that is gone fails instead of raising
     // SIGPIPE in the host.
@@ -157,6 +186,11 @@ bool WaitingProgram::Release(std::string_view line) noexcept {
   FinishStart();
   if (channel_ < 0) return false;
   try {
+    // A program started before a new version was installed would go on with the old one.
+    if (Versions(watched_) != versions_) {
+      Drop();
+      return false;
+    }
     std::string text(line);
     text += '\n';
     std::size_t done = 0;
@@ -166,8 +200,12 @@ bool WaitingProgram::Release(std::string_view line) noexcept {
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
-    Drop();
-    return done == text.size();
+    if (done != text.size()) {
+      Drop();
+      return false;
+    }
+    ReapShell();
+    return true;
   } catch (...) {
     Drop();
     return false;

@@ -16,10 +16,11 @@ namespace PRESCORA_NS::platform::process {
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments);
 
 // A program started ahead of need, detached as StartDetached starts it, that gets ready and then
-// waits for one line on its descriptor 3 (a socket). Release sends the line; a program dropped
-// without it (Drop, destruction, the host ending) reads the end of the input and should end.
-// Start does not wait for the short-lived intermediate process: it is reaped by the next Release
-// or Drop (it has long ended by then), so the host holds at most that one until then.
+// serves lines sent to its descriptor 3 (a socket), one at a time, until the input ends. Release
+// sends a line and keeps the program for the next; a program dropped (Drop, destruction, the host
+// ending) reads the end of the input and should end. Start does not wait for the short-lived
+// intermediate process: it is reaped by the next Release or Drop (it has long ended by then), so
+// the host holds at most that one until then.
 class WaitingProgram {
  public:
   WaitingProgram() = default;
@@ -27,29 +28,40 @@ class WaitingProgram {
   WaitingProgram(const WaitingProgram&) = delete;
   WaitingProgram& operator=(const WaitingProgram&) = delete;
 
-  // Drops a program still waiting and starts another. False when the start failed.
-  bool Start(const std::string& program, const std::vector<std::string>& arguments) noexcept;
+  // Drops a program still waiting and starts another. `watched`: files besides the program whose
+  // change (a new version installed) makes the program started before it out of date. False when
+  // the start failed.
+  bool Start(const std::string& program, const std::vector<std::string>& arguments,
+             const std::vector<std::string>& watched = {}) noexcept;
   // As Start, on a short-lived thread of its own, so that the caller does not wait while the
   // process is created (the host may be large and the machine busy); every other member waits
   // for that start first. Starts at once when no thread can be had.
-  void StartSoon(const std::string& program, const std::vector<std::string>& arguments) noexcept;
+  void StartSoon(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& watched = {}) noexcept;
   bool Waiting() noexcept;
   // Waits until a start begun by StartSoon is over (the process created or the start failed). A
   // process being created holds copies of the caller's descriptors, and so of the locks they carry,
   // until then.
   void FinishStart() noexcept;
-  // Hands the line (a line end is added) to the waiting program and lets it go. False when no
-  // program waits or it is gone; the caller then starts one the ordinary way.
+  // Hands the line (a line end is added) to the waiting program, which then waits for the next.
+  // False, and the program dropped, when no program waits, it is gone or its program or a watched
+  // file has changed since it was started; the caller then starts one the ordinary way.
   bool Release(std::string_view line) noexcept;
   void Drop() noexcept;
 
  private:
-  bool StartNow(const std::string& program, const std::vector<std::string>& arguments) noexcept;
+  bool StartNow(const std::string& program, const std::vector<std::string>& arguments,
+                const std::vector<std::string>& watched) noexcept;
   void DropStarted() noexcept;
+  void ReapShell() noexcept;
+  // What the program and the watched files were when it was started (identity, size, times).
+  static std::string Versions(const std::vector<std::string>& files);
 
   std::thread starting_;
   int channel_ = -1;
   int shell_ = -1;  // the intermediate process, not yet reaped
+  std::vector<std::string> watched_;
+  std::string versions_;
 };
 
 }  // namespace PRESCORA_NS::platform::process

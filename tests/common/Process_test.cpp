@@ -103,28 +103,45 @@ TEST_F(StartDetachedTest, StandardStreamsAreNullAndHostDescriptorsAreNotInherite
   EXPECT_EQ(line, "/dev/null /dev/null clean ");
 }
 
-// A program started ahead of need gets exactly the line it is handed; one dropped reads the end
-// of its input; handing a line to one that is gone fails instead of killing the host.
-TEST_F(StartDetachedTest, WaitingProgramGetsItsLineOrTheEnd) {
+// A program started ahead of need gets exactly the lines it is handed, and keeps waiting for more;
+// one dropped reads the end of its input; handing a line to one that is gone, or whose program
+// has been replaced since it started, fails instead of killing the host or reaching old code.
+TEST_F(StartDetachedTest, WaitingProgramGetsItsLinesOrTheEnd) {
   fs::path script = Script(
-      "if IFS= read -r line <&3; then r=\"line:$line\"; else r=end; fi; "
-      "echo \"$r\" > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"");
+      "n=0; while IFS= read -r line <&3; do n=$((n+1)); echo \"line:$line\" > \"$1.$n.tmp\"; "
+      "mv \"$1.$n.tmp\" \"$1.$n\"; [ $n = 2 ] && exit 0; done; echo end > \"$1.tmp\"; "
+      "mv \"$1.tmp\" \"$1\"");
   process::WaitingProgram released, dropped, gone;
   ASSERT_TRUE(released.Start(script, {(dir_ / "released").string()}));
   ASSERT_TRUE(dropped.Start(script, {(dir_ / "dropped").string()}));
   ASSERT_TRUE(gone.Start("/bin/true", {}));
   EXPECT_TRUE(released.Waiting());
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(fs::exists(dir_ / "released")) << "it did not wait";
+  EXPECT_FALSE(fs::exists(dir_ / "released.1")) << "it did not wait";
 
   EXPECT_TRUE(released.Release("IDPres=A B"));
-  EXPECT_FALSE(released.Waiting());
+  EXPECT_TRUE(released.Waiting());
+  EXPECT_EQ(WaitForLine(dir_ / "released.1"), "line:IDPres=A B");
+  EXPECT_TRUE(released.Release("IDPres=C"));
+  EXPECT_EQ(WaitForLine(dir_ / "released.2"), "line:IDPres=C");
   dropped.Drop();
-  EXPECT_EQ(WaitForLine(dir_ / "released"), "line:IDPres=A B");
   EXPECT_EQ(WaitForLine(dir_ / "dropped"), "end");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(gone.Release("IDPres=X"));
-  EXPECT_FALSE(released.Release("IDPres=again"));
+  EXPECT_FALSE(released.Release("IDPres=again")) << "the program has ended";
+  EXPECT_FALSE(released.Waiting());
+
+  process::WaitingProgram outdated;
+  fs::path library = dir_ / "library.so";
+  std::ofstream(library) << "1";
+  ASSERT_TRUE(outdated.Start(script, {(dir_ / "outdated").string()}, {library.string()}));
+  EXPECT_TRUE(outdated.Release("IDPres=O1"));
+  fs::remove(library);
+  std::ofstream(library) << "22";
+  EXPECT_FALSE(outdated.Release("IDPres=O2"));
+  EXPECT_FALSE(outdated.Waiting());
+  EXPECT_EQ(WaitForLine(dir_ / "outdated.1"), "line:IDPres=O1");
+  EXPECT_EQ(WaitForLine(dir_ / "outdated"), "end") << "dropped, it got no second line";
 
   // Started in the background, it is handed its line or dropped as soon as the caller wants,
   // however far its start has gone; a second start replaces the first.
@@ -135,7 +152,8 @@ TEST_F(StartDetachedTest, WaitingProgramGetsItsLineOrTheEnd) {
   replaced.StartSoon(script, {(dir_ / "second").string()});
   EXPECT_TRUE(replaced.Waiting());
   replaced.Drop();
-  EXPECT_EQ(WaitForLine(dir_ / "soon"), "line:IDPres=S");
+  soon.Drop();
+  EXPECT_EQ(WaitForLine(dir_ / "soon.1"), "line:IDPres=S");
   EXPECT_EQ(WaitForLine(dir_ / "first"), "end");
   EXPECT_EQ(WaitForLine(dir_ / "second"), "end");
 }

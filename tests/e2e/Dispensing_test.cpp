@@ -2,6 +2,8 @@
 // executor.exe started by it from the library folder, the simulator on a loopback port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -294,19 +296,30 @@ TEST_F(Dispensing, UnsafeIdentifiersAreRefusedBeforeAnythingIsWritten) {
   EXPECT_FALSE(fs::exists(fs::path(folder_).parent_path() / "RX0000000001.xml"));
 }
 
-// The front object keeps one launcher waiting for the next request, loaded while nobody waits;
-// it takes the request with the settings of that moment, and none is left behind.
+// The front object keeps one launcher waiting, loaded while nobody waits; each request is carried
+// out by a copy of it, with the settings of that moment, while the launcher itself stays for the
+// next. A new version of the launcher installed meanwhile is the one that runs the next request.
+// None is left behind.
 TEST_F(Dispensing, ALauncherWaitsForTheNextRequestAndEndsWithTheFrontObject) {
   StartSimulator({}, {{"Asincrono.PeticionTimeOut", "5"}});
   {
     ns::CInterface front;
-    EXPECT_TRUE(WaitFor([] { return Launchers(true) == 1; }, 10s));
+    EXPECT_TRUE(WaitFor([] { return Launchers(true) > 0; }, 10s));
+    const std::set<int> waiting = WaitingLaunchers();
     EXPECT_TRUE(Dispense(front, "RX0000000001").DispensacionRealizada());
-    EXPECT_TRUE(WaitFor([] { return Launchers(true) == 1 && Launchers(false) == 1; }, 10s));
-
+    EXPECT_TRUE(Dispense(front, "RX0000000002").DispensacionRealizada());
+    EXPECT_TRUE(WaitFor([] { return Working() == 0; }, 10s));
+    EXPECT_TRUE(std::any_of(waiting.begin(), waiting.end(), [](int pid) {
+      return WaitingLaunchers().count(pid) > 0;
+    })) << "the launcher that waited at first still waits: none was started again";
+    const std::string launcher = Path("executor.exe");
+    fs::copy_file(launcher, launcher + ".nuevo");
+    fs::rename(launcher + ".nuevo", launcher);
     Settings({{"Configuracion.Servicio", "http://127.0.0.1:1/wsdl"}});
-    EXPECT_FALSE(Dispense(front, "RX0000000002").DispensacionRealizada());
+    EXPECT_FALSE(Dispense(front, "RX0000000003").DispensacionRealizada());
     EXPECT_TRUE(WaitFor([&] { return LogHas(" CExecutor.SolicitudDispensacion:(32010)"); }, 10s));
+    EXPECT_TRUE(WaitFor([&] { return Working() == 0 && Launchers(true) > 0; }, 10s));
+    for (int pid : waiting) EXPECT_TRUE(WaitFor([&] { return Ended(pid); }, 10s)) << "old one";
   }
   EXPECT_TRUE(WaitFor([] { return Launchers(false) == 0; }, 10s));
 }

@@ -215,6 +215,31 @@ class Installation : public ::testing::Test {
     return count;
   }
 
+  // The process ids of the launchers started from this folder that wait for a request.
+  static std::set<int> WaitingLaunchers() {
+    const std::string launcher = folder_ + "/executor.exe";
+    std::set<int> pids;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
+      std::error_code e;
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      if (fs::read_symlink(entry.path() / "exe", e).string() == launcher &&
+          StillWaiting(entry.path()))
+        pids.insert(std::stoi(name));
+    }
+    return pids;
+  }
+
+  // The process has ended (it may be left unreaped where nobody reaps orphans).
+  static bool Ended(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto name = stat.rfind(')');
+    return !in || name == std::string::npos || stat.compare(name + 1, 3, " Z ") == 0 ||
+           stat.compare(name + 1, 3, " X ") == 0;
+  }
+
   // Waits until no launcher started from this folder is at work; one waiting for a request does
   // nothing until a front object hands it one, and ends with that front object.
   static void WaitForLaunchers() {

@@ -15,7 +15,7 @@
 
 #include "common/platform/checkpoint.h"
 #include "common/platform/component.h"
-#include "executor/CommandLine.h"
+#include "executor/Waiting.h"
 #include "interface/CExecutor.h"
 
 namespace ns = PRESCORA_NS;
@@ -24,8 +24,7 @@ int main(int argc, char** argv) {
   std::string arguments = executor::ArgumentString(argc, argv);
   // Started ahead of need by the front object, as the real launcher is.
   if (executor::WaitsForArguments(arguments)) {
-    std::optional<std::string> line = executor::ReadArgumentLine();
-    executor::ReleaseArgumentsChannel();
+    std::optional<std::string> line = executor::ServeArgumentLines();
     if (!line) return 2;
     arguments = *line;
   }
@@ -50,5 +49,7 @@ int main(int argc, char** argv) {
   auto id = executor::RequestIdentifier(arguments);
   if (!id) return 2;
   ns::CExecutor executor;
-  return executor.SolicitudDispensacion(*id) ? 0 : 1;
+  const bool sent = executor.SolicitudDispensacion(*id);
+  executor::WorkDone();
+  return sent ? 0 : 1;
 }
