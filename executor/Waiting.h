@@ -28,6 +28,8 @@ namespace executor {
 
 // Lines taken closer together than this (milliseconds) count as quick succession.
 constexpr long long kQuickSuccessionMs = 30;
+// How long after a copy's work the next copy is made, unless a line comes first (milliseconds).
+constexpr int kAfterWorkMs = 10;
 
 // Makes the pages of a copy its own before it waits, rather than one fault at a time once it has
 // work: the private writable mappings it shares with the process it was copied from (data of the
@@ -58,11 +60,14 @@ inline void OwnPages() {
 // In a copy at work: one end of a pipe from the process that made it, let go by WorkDone.
 inline int copyAtWork = -1;
 
-// In a copy: its request is carried out (the answer is where the front object looks for it); the
-// next copy may be made.
+// In a copy: its request is carried out and the executor object gone; the next copy may be made.
 inline void WorkDone() {
-  if (copyAtWork >= 0) close(copyAtWork);
+  if (copyAtWork < 0) return;
+  close(copyAtWork);
   copyAtWork = -1;
+  // What is left is giving the memory back: it must not delay the front object, which may still
+  // be reading the answer and closing the dispensing.
+  (void)!nice(19);
 }
 
 inline long long MonotonicMs() {
@@ -131,9 +136,14 @@ inline std::optional<std::string> ServeArgumentLines() {
     const bool quick = now - lastTaken < kQuickSuccessionMs;
     lastTaken = now;
     if (!quick) {
-      // Until the copy is done (or gone), or the next line is there.
+      // Until the copy is done (or gone), and the front object has had the time to finish with
+      // its answer; or until the next line is there.
       pollfd either[2] = {{atWork[0], POLLIN, 0}, {kArgumentsChannel, POLLIN, 0}};
       while (poll(either, 2, -1) < 0 && errno == EINTR) {
+      }
+      if (either[1].revents == 0) {
+        while (poll(&either[1], 1, kAfterWorkMs) < 0 && errno == EINTR) {
+        }
       }
     }
     close(atWork[0]);

@@ -43,11 +43,11 @@ int main(int argc, char** argv) {
   } catch (...) {
     status = 1;
   }
-  executor::WorkDone();
   events::DoEvents();
   try {
     executor.reset();
   } catch (...) {
   }
+  executor::WorkDone();
   return status;
 }

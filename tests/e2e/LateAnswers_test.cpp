@@ -247,6 +247,26 @@ TEST_F(HeldLauncher, OneIdentifierIsNeverInFlightTwice) {
   EXPECT_EQ(retry.status, 0) << retry.out;
 }
 
+// A request whose executor is still held after the pharmacy's fallback does not hold up the front
+// object's next one: that one is carried out at once, not after the first ends.
+TEST_F(HeldLauncher, AHeldExecutorDoesNotDelayTheNextRequest) {
+  StartSimulator();
+  Hold("CExecutor.Conectado");
+  OnPass([&] {
+    if (Arrived("CExecutor.Conectado")) TimeOut();
+  });
+  ns::CInterface front;
+  EXPECT_TRUE(IsFallback(Dispense(front, "RX0000000001")));
+  Unhold();
+  const auto start = std::chrono::steady_clock::now();
+  OnPass([&] {
+    if (std::chrono::steady_clock::now() - start > 10s) TimeOut();
+  });
+  EXPECT_TRUE(Dispense(front, "RX0000000002").DispensacionRealizada());
+  EXPECT_TRUE(Arrived("CExecutor.Conectado")) << "the first is still held";
+  Release("CExecutor.Conectado");
+}
+
 // The executor killed at each point of its work: the pharmacy still gets a response in time, an
 // answer already handed over is not lost, and the identifier is free again at once.
 TEST_F(HeldLauncher, ExecutorKilledAtEachPoint) {
