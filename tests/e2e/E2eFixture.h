@@ -24,6 +24,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/modGlobal.h"
@@ -204,31 +205,31 @@ class Installation : public ::testing::Test {
   // Launchers started from this folder that are running; `waiting`: only those started ahead of
   // need that still wait for their request (they hold the channel it comes through, descriptor 3).
   static int Launchers(bool waiting) {
-    const std::string launcher = folder_ + "/executor.exe";
-    int count = 0;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
-      std::error_code e;
-      if (fs::read_symlink(entry.path() / "exe", e).string() != launcher) continue;
-      if (!waiting || StillWaiting(entry.path())) ++count;
-    }
-    return count;
+    auto [still, working] = LauncherProcesses();
+    return static_cast<int>(still.size()) + (waiting ? 0 : working);
   }
 
   // The process ids of the launchers started from this folder that wait for a request.
-  static std::set<int> WaitingLaunchers() {
+  static std::set<int> WaitingLaunchers() { return LauncherProcesses().first; }
+
+  // In one look at the processes: the launchers started from this folder that wait for a
+  // request, and how many others (at work) there are.
+  static std::pair<std::set<int>, int> LauncherProcesses() {
     const std::string launcher = folder_ + "/executor.exe";
-    std::set<int> pids;
+    std::pair<std::set<int>, int> found{{}, 0};
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
       std::error_code e;
       const std::string name = entry.path().filename().string();
-      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      if (fs::read_symlink(entry.path() / "exe", e).string() == launcher &&
-          StillWaiting(entry.path()))
-        pids.insert(std::stoi(name));
+      if (name.find_first_not_of("0123456789") != std::string::npos ||
+          fs::read_symlink(entry.path() / "exe", e).string() != launcher)
+        continue;
+      if (StillWaiting(entry.path()))
+        found.first.insert(std::stoi(name));
+      else
+        ++found.second;
     }
-    return pids;
+    return found;
   }
 
   // The process has ended (it may be left unreaped where nobody reaps orphans).
@@ -249,18 +250,7 @@ class Installation : public ::testing::Test {
 
   // Launchers started from this folder that are at work, counted in one look: a launcher that
   // starts meanwhile waits, and two looks could count it in one and not the other.
-  static int Working() {
-    const std::string launcher = folder_ + "/executor.exe";
-    int count = 0;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
-      std::error_code e;
-      if (fs::read_symlink(entry.path() / "exe", e).string() == launcher &&
-          !StillWaiting(entry.path()))
-        ++count;
-    }
-    return count;
-  }
+  static int Working() { return LauncherProcesses().second; }
 
   static inline std::string folder_;
   std::unique_ptr<SimuladorProceso> simulator_;
