@@ -14,10 +14,10 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -26,8 +26,8 @@
 
 namespace executor {
 
-// Lines taken closer together than this (milliseconds) count as quick succession.
-constexpr long long kQuickSuccessionMs = 30;
+// Lines taken closer together than this count as quick succession.
+constexpr std::chrono::milliseconds kQuickSuccession{30};
 // How long after a copy's work the next copy is made, unless a line comes first (milliseconds).
 constexpr int kAfterWorkMs = 10;
 
@@ -70,12 +70,6 @@ inline void WorkDone() {
   (void)!nice(19);
 }
 
-inline long long MonotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // Serves argument lines as described above. Returns the line in the copy that took it, and
 // nothing in the serving process once the input ends (or a copy ends without a line). When no
 // copy can be made, this process takes a line and carries it out itself, serving no more: the
@@ -91,7 +85,7 @@ inline std::optional<std::string> ServeArgumentLines() {
   // batch process does not preempt the one that wakes it. Copies go back to the ordinary policy.
   sched_param none{};
   const bool batch = sched_setscheduler(0, SCHED_BATCH, &none) == 0;
-  long long lastTaken = -1'000'000;
+  std::optional<std::chrono::steady_clock::time_point> lastTaken;
   for (;;) {
     int atWork[2];
     pid_t pid = -1;
@@ -132,8 +126,8 @@ inline std::optional<std::string> ServeArgumentLines() {
       close(atWork[0]);
       return std::nullopt;
     }
-    const long long now = MonotonicMs();
-    const bool quick = now - lastTaken < kQuickSuccessionMs;
+    const auto now = std::chrono::steady_clock::now();
+    const bool quick = lastTaken && now - *lastTaken < kQuickSuccession;
     lastTaken = now;
     if (!quick) {
       // Until the copy is done (or gone), and the front object has had the time to finish with

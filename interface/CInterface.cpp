@@ -298,7 +298,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
 
 // The launcher loads the library and its dependencies before it does anything, which is most of
 // its start; one started now does that while the pharmacy is not waiting, and then serves every
-// later request of this front object with a copy of itself made when the request comes. It reads
+// later request of this front object with a copy of itself, one copy per request. It reads
 // nothing else before it has a request, so settings changed meanwhile still apply; once the
 // program or the library is replaced, it is dropped and a new one started.
 void CInterface::StartNextLauncher() noexcept {
