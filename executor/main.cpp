@@ -48,6 +48,6 @@ int main(int argc, char** argv) {
     executor.reset();
   } catch (...) {
   }
-  executor::WorkDone();
+  if (executor::WorkDone()) executor::EndCopy(status);
   return status;
 }
