@@ -8,6 +8,7 @@
 #include "common/platform/convert.h"
 #include "common/platform/errors.h"
 #include "common/platform/files.h"
+#include "common/platform/profile.h"
 #include "common/platform/soap.h"
 #include "common/platform/xml.h"
 
@@ -74,6 +75,8 @@ bool CInitiator::ConectarServicio() noexcept {
       result = true;
       return;
     }
+    // The settings of the connection, from one reading of the file.
+    platform::profile::ReadTogether together(archivoIni_);
     auto proxy = [&](const char* key) {
       return GetPrivateProfileStringEx(archivoIni_, "Proxy", key);
     };
@@ -89,6 +92,7 @@ bool CInitiator::ConectarServicio() noexcept {
         GetPrivateProfileStringEx(archivoIni_, "Configuracion", "Servicio");
     const std::string esquema =
         GetPrivateProfileStringEx(archivoIni_, "Configuracion", "EsquemaXML");
+    const int32_t maxResponseSize = TamanioMaximoRespuesta(archivoIni_);
 
     strEsquemaXML() = esquema.empty() ? std::string(kDefaultEsquemaXML) : esquema;
 
@@ -97,7 +101,7 @@ bool CInitiator::ConectarServicio() noexcept {
     // time-out and size as the call: the pharmacist waits at the counter for either.
     if (convert::IsNumeric(timeOut))
       soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
-    soapClient_->ConnectorProperty("MaxResponseSize", TamanioMaximoRespuesta(archivoIni_));
+    soapClient_->ConnectorProperty("MaxResponseSize", maxResponseSize);
     if (utilizarProxy) {
       soapClient_->mssoapinit(servicio);
       soapClient_->ConnectorProperty("UseProxy", usarProxy);

@@ -28,6 +28,7 @@ bool CConfig::LoadIni() noexcept {
   TraceScope trace(kProcedure);
   bool result = false;
   Trap(kProcedure, [&] {
+    platform::profile::ReadTogether together(archivoIni_);  // all of them from one reading
     auto text = [&](const char* section, const char* key) {
       return GetPrivateProfileStringEx(archivoIni_, section, key);
     };

@@ -11,6 +11,7 @@
 #include "common/platform/component.h"
 #include "common/platform/convert.h"
 #include "common/platform/files.h"
+#include "common/platform/profile.h"
 #include "common/platform/soap.h"
 #include "common/platform/xml.h"
 #include "interface/CAuditor.h"
@@ -230,6 +231,8 @@ bool CExecutor::ConectarServicio() noexcept {
           return;
         }
         objLog().Writeln(Prefix() + kConectar + ":Conectando con el servicio web");
+        // The settings of the connection, from one reading of the file.
+        platform::profile::ReadTogether together(archivoIni_);
         auto setting = [&](const char* key) {
           return GetPrivateProfileStringEx(archivoIni_, "Proxy", key);
         };
@@ -240,6 +243,7 @@ bool CExecutor::ConectarServicio() noexcept {
         const std::string usarProxy = setting("UsarProxy");
         const std::string utilizarProxy = setting("UtilizarProxy");
         const std::string timeOut = setting("TimeOut");
+        const int32_t maxResponseSize = TamanioMaximoRespuesta(archivoIni_);
         // Both switches must be numbers: an absent key is a failure too.
         const bool useProxy = convert::ToInt16(usarProxy) != 0;
         const bool applyProxy = convert::ToInt16(utilizarProxy) != 0;
@@ -250,7 +254,7 @@ bool CExecutor::ConectarServicio() noexcept {
         // application is answered without it.
         if (convert::IsNumeric(timeOut))
           soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
-        soapClient_->ConnectorProperty("MaxResponseSize", TamanioMaximoRespuesta(archivoIni_));
+        soapClient_->ConnectorProperty("MaxResponseSize", maxResponseSize);
         soapClient_->mssoapinit(nombreServicio_);
 
         if (applyProxy) {

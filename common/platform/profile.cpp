@@ -223,10 +223,44 @@ bool Replace(const std::string& path, const std::string& text) {
   return ok;
 }
 
+// The reads of a thread that come from one reading of their file.
+thread_local ReadTogether* readingTogether = nullptr;
+
+}  // namespace
+
+struct ReadTogether::Reading {
+  bool read = false;  // false: missing or unreadable, every key reads as its default
+  Content content;
+};
+
+struct ReadTogetherAccess {
+  // The reading shared by the reads of that file now, made if need be; nothing when none is.
+  static const ReadTogether::Reading* For(const std::string& file) {
+    ReadTogether* together = readingTogether;
+    while (together != nullptr && together->file_ != file) together = together->outer_;
+    if (together == nullptr) return nullptr;
+    if (!together->reading_) {
+      auto reading = std::make_unique<ReadTogether::Reading>();
+      std::string text;
+      reading->read = ReadFile(Resolve(file), text) == ReadResult::Read;
+      if (reading->read) reading->content = Parse(text);
+      together->reading_ = std::move(reading);
+    }
+    return together->reading_.get();
+  }
+  static void Written(const std::string& file) {
+    for (ReadTogether* together = readingTogether; together != nullptr; together = together->outer_)
+      if (together->file_ == file) together->reading_.reset();
+  }
+};
+
+namespace {
+
 // Read-modify-write of the file under its lock. `modify` changes the content and returns false
 // to leave the file as it is.
 template <class Modify>
 bool Rewrite(const std::string& file, Modify&& modify) {
+  ReadTogetherAccess::Written(file);
   std::string path = Resolve(file);
   FolderLock lock(path);
   if (!lock.Held()) return false;
@@ -250,10 +284,22 @@ std::string GetString(const std::string& file, std::string_view section, std::st
   std::size_t room = bufferChars == 0 ? 0 : bufferChars - 1;
   std::string text;
   std::optional<std::string> value;
-  if (!section.empty() && !key.empty() && ReadFile(Resolve(file), text) == ReadResult::Read) {
-    value = Lookup(Parse(text), Trim(section), Trim(key));
+  if (!section.empty() && !key.empty()) {
+    if (const ReadTogether::Reading* reading = ReadTogetherAccess::For(file)) {
+      if (reading->read) value = Lookup(reading->content, Trim(section), Trim(key));
+    } else if (ReadFile(Resolve(file), text) == ReadResult::Read) {
+      value = Lookup(Parse(text), Trim(section), Trim(key));
+    }
   }
   return Cut(value ? std::move(*value) : std::string(defaultValue), room);
+}
+
+ReadTogether::ReadTogether(std::string file) : file_(std::move(file)), outer_(readingTogether) {
+  readingTogether = this;
+}
+
+ReadTogether::~ReadTogether() {
+  readingTogether = outer_;
 }
 
 bool WriteString(const std::string& file, std::string_view section, std::string_view key,

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,27 @@ namespace PRESCORA_NS::platform::profile {
 
 std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                       std::string_view defaultValue = "", std::size_t bufferChars = 255);
+
+// While one lives, its thread's reads (GetString) of that settings file, named as here, come from
+// one reading of the file, made at the first of them: settings read together come from one state
+// of the file, read once for them all. A write of the file on the thread makes the next read
+// read it again.
+class ReadTogether {
+ public:
+  explicit ReadTogether(std::string file);
+  ~ReadTogether();
+  ReadTogether(const ReadTogether&) = delete;
+  ReadTogether& operator=(const ReadTogether&) = delete;
+
+ private:
+  friend std::string GetString(const std::string&, std::string_view, std::string_view,
+                               std::string_view, std::size_t);
+  friend struct ReadTogetherAccess;
+  struct Reading;
+  std::string file_;
+  std::unique_ptr<Reading> reading_;  // once read
+  ReadTogether* outer_;
+};
 
 // The path the file is read from: the exact name when it exists, else a name in the same folder
 // that differs only in letter case, a symbolic link followed to its target.

@@ -58,6 +58,26 @@ TEST_F(ProfileTest, FirstOccurrenceWinsAndOtherLinesAreNoKeys) {
   EXPECT_EQ(profile::GetString(file_, "A", "not a key"), "");
 }
 
+TEST_F(ProfileTest, SettingsReadTogetherComeFromOneReadingUntilAWrite) {
+  Ini("[A]\nb=1\nc=2\n");
+  const std::string other = dir_ / "otro.ini";
+  WriteAll(other, "[A]\nb=9\n");
+  {
+    profile::ReadTogether together(file_);
+    EXPECT_EQ(profile::GetString(file_, "A", "b"), "1");
+    Ini("[A]\nb=3\nc=4\n");  // changed by someone else meanwhile
+    EXPECT_EQ(profile::GetString(file_, "A", "c"), "2");
+    EXPECT_EQ(profile::GetString(file_, "A", "z", "x"), "x");
+    WriteAll(other, "[A]\nb=8\n");  // another file is read as it is
+    EXPECT_EQ(profile::GetString(other, "A", "b"), "8");
+    ASSERT_TRUE(profile::WriteString(file_, "A", "c", "5"));  // this thread's own write is seen
+    EXPECT_EQ(profile::GetString(file_, "A", "b"), "3");
+    EXPECT_EQ(profile::GetString(file_, "A", "c"), "5");
+  }
+  Ini("[A]\nb=6\n");
+  EXPECT_EQ(profile::GetString(file_, "A", "b"), "6");
+}
+
 TEST_F(ProfileTest, BufferOfNCharactersGivesAtMostNMinusOne) {
   std::string longValue(300, 'x');
   Ini("[A]\nlong=" + longValue + "\nacc=" + std::string(10, 'a') + "\n");
