@@ -1,5 +1,6 @@
 #include "interface/CEnCurso.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/modGlobal.h"
@@ -26,6 +27,7 @@ std::uint64_t ByteOf(const std::string& id) {
   return 1 + 2 * (hash % (1ull << 40));
 }
 
+// The word of the first line: what follows it is what is left of a longer word written before.
 std::string ReadWord(const std::string& path) {
   std::string text;
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -34,8 +36,8 @@ std::string ReadWord(const std::string& path) {
   std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
   std::fclose(file);
   text.assign(buffer, n);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
+  text.resize(std::min(text.size(), text.find('\n')));
+  while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
   return text;
 }
 
@@ -81,12 +83,16 @@ std::string CEnCurso::Estado() const {
 void CEnCurso::set_Estado(const std::string& estado) {
   const auto slash = estadoPath_.rfind('/');
   const std::string folder = estadoPath_.substr(0, slash);
+  const std::string line = estado + "\n";
+  // A state that changes is written where it stands: replacing the file would cost the file
+  // system a new file and the wait for the old one's writing to the disk, at every step.
+  if (files::WriteOver(estadoPath_, line)) return;
   if (!files::IsDirectory(folder)) files::MakeDirectory(folder);
-  // Written aside and renamed into place: a reader never finds half a word.
+  // A new state is written aside and renamed into place: a reader never finds half a word, nor
+  // an empty file.
   const std::string temp = estadoPath_ + ".nuevo";
   std::FILE* file = std::fopen(temp.c_str(), "wb");
   if (file == nullptr) platform::RaiseFromErrno(errno);
-  const std::string line = estado + "\n";
   const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
   if (std::fclose(file) != 0 || !written) {
     int err = errno;

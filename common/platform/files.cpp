@@ -184,6 +184,24 @@ void Rename(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) RaiseFromErrno(errno);
 }
 
+bool WriteOver(const std::string& path, std::string_view text) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) return false;
+    RaiseFromErrno(errno);
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) RaiseFromErrno(errno);
+  if (!S_ISREG(st.st_mode)) RaiseFromErrno(EISDIR);
+  const ssize_t n = ::pwrite(fd.get(), text.data(), text.size(), 0);
+  if (n != static_cast<ssize_t>(text.size())) RaiseFromErrno(n < 0 ? errno : EIO);
+  if (st.st_size > static_cast<off_t>(text.size()) &&
+      ::ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0)
+    RaiseFromErrno(errno);
+  if (::close(fd.release()) != 0) RaiseFromErrno(errno);
+  return true;
+}
+
 std::string MoveWithoutReplacing(const std::string& from, const std::string& folder,
                                  const std::string& stem, const std::string& extension) {
   const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
