@@ -22,6 +22,9 @@ constexpr const char* kRespuestaGenerada = "RESPUESTA_GENERADA";
 constexpr const char* kTextoRespuesta = "TEXTO_RESPUESTA";
 constexpr std::size_t kMaxTextResponse = 254;  // characters
 
+// The file in which this thread's auditor left marks in memory, "" when none.
+thread_local std::string unflushed;
+
 // An audit key, traced as every settings-file read is.
 std::string ReadAuditKey(const std::string& file, const std::string& section, const char* key) {
   static constexpr const char* kReadProcedure = "modGlobal.GetPrivateProfileStringEx";
@@ -97,6 +100,13 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
     if (strIdPrescripcion.empty()) Raise(errPrescriptionIdMissing, kProcedure);
     const std::string file = OutputFileName();
     const std::string& section = strIdPrescripcion;
+    // Two marks are flushed: the message sent, before the request leaves the machine, and the
+    // response text, the last before the application has its answer. Each takes the earlier marks
+    // of the file to the disk with it; until then nothing is lost by their waiting in memory.
+    const profile::Durability durability =
+        intAction == audMarkMsgSended || intAction == audSetTextResponse
+            ? profile::Durability::kFlushed
+            : profile::Durability::kInMemory;
     // A write the file system refuses is not a failure of the audit: the dispensing goes on.
     switch (intAction) {
       case audHeader: {
@@ -109,31 +119,45 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
                                {kMensajeEnviado, BoolText(blnNo)},
                                {kMensajeRecibido, BoolText(blnNo)},
                                {kRespuestaGenerada, ""},
-                               {kTextoRespuesta, ""}});
+                               {kTextoRespuesta, ""}},
+                              durability);
         break;
       }
       case audMarkPetitionDone:
-        profile::WriteString(file, section, kPeticionGenerada, BoolText(blnYes));
+        profile::WriteString(file, section, kPeticionGenerada, BoolText(blnYes), durability);
         break;
       case audMarkMsgSended:
-        profile::WriteString(file, section, kMensajeEnviado, BoolText(blnYes));
+        profile::WriteString(file, section, kMensajeEnviado, BoolText(blnYes), durability);
         break;
       case audMarkMsgReceived:
-        profile::WriteString(file, section, kMensajeRecibido, BoolText(blnYes));
+        profile::WriteString(file, section, kMensajeRecibido, BoolText(blnYes), durability);
         break;
       case audSetResponse:
-        profile::WriteString(file, section, kRespuestaGenerada, ResponseText(intResponse));
+        profile::WriteString(file, section, kRespuestaGenerada, ResponseText(intResponse),
+                             durability);
         break;
       case audSetTextResponse:
         // Bounded: the text comes from the service, and every later write of the day rewrites
         // the whole file. Nothing reads back more than 254 characters anyway.
         profile::WriteString(file, section, kTextoRespuesta,
-                             platform::text::CutChars(strTextResponse, kMaxTextResponse));
+                             platform::text::CutChars(strTextResponse, kMaxTextResponse),
+                             durability);
         break;
     }
+    // A flushed write puts the file's earlier ones on the disk with it.
+    if (durability == profile::Durability::kInMemory)
+      unflushed = file;
+    else if (unflushed == file)
+      unflushed.clear();
     result = true;
   });
   return result;
+}
+
+void CAuditor::Flush() noexcept {
+  if (unflushed.empty()) return;
+  profile::Flush(unflushed);
+  unflushed.clear();
 }
 
 std::string CAuditor::RecordedResponse(const std::string& strIdPrescripcion) const noexcept {

@@ -372,6 +372,7 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
         result = true;
       },
       options);
+  CAuditor::Flush();
 
   try {
     errores_.ResetErrorsCollection();

@@ -282,6 +282,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
       }
     }
   }
+  CAuditor::Flush();
   enCurso.reset();
   // After this request's locks are let go: the new process must not hold copies of them.
   if (restart) StartNextLauncher();

@@ -536,9 +536,27 @@ bool Recover(const std::string& file, int data) {
   return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
-// Replaces the file from `offset` to its end (`old`) with `written`, flushed.
+// Whether bytes that a write replaces hold anything past the end of the line it changes but keys
+// without a value (a header's keys not yet set): a section's name or a value already written.
+bool HoldsMarks(std::string_view old) {
+  std::size_t at = old.find('\n');
+  while (at != std::string_view::npos && at + 1 < old.size()) {
+    const std::size_t next = old.find('\n', at + 1);
+    std::string_view line = Trim(old.substr(
+        at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1));
+    const std::size_t equals = line.find('=');
+    if (!line.empty() && (line.front() == '[' || equals == std::string_view::npos ||
+                          !Trim(line.substr(equals + 1)).empty()))
+      return true;
+    at = next;
+  }
+  return false;
+}
+
+// Replaces the file from `offset` to its end (`old`) with `written`, flushed when asked or when
+// earlier marks are at stake.
 bool Replace(const std::string& file, int data, off_t offset, std::string_view old,
-             std::string_view written) {
+             std::string_view written, bool flush) {
   if (old.size() == written.size()) {
     std::size_t first = 0;
     while (first < old.size() && old[first] == written[first]) ++first;
@@ -550,7 +568,7 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
         (offset + static_cast<off_t>(last)) / kSector) {
       return WriteAt(data, written.substr(first, last - first + 1),
                      offset + static_cast<off_t>(first)) &&
-             fdatasync(data) == 0;
+             (!flush || fdatasync(data) == 0);
     }
   }
   const off_t newSize = offset + static_cast<off_t>(written.size());
@@ -558,18 +576,20 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
   Fd journal(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   // A folder that allows no new file still lets the file be written, without the journal.
   if (!journal.ok() && errno != EACCES && errno != EPERM && errno != EROFS) return false;
+  // Earlier marks are at stake when the write replaces more than the end of the one line it
+  // changes: then the journal must reach the disk before the new bytes do.
+  const bool others = journal.ok() && HoldsMarks(old);
   if (journal.ok()) {
-    // Earlier marks are at stake when the write replaces more than the end of the one line it
-    // changes: then the journal must reach the disk before the new bytes do.
-    const bool others = old.size() > 1 && old.find('\n') < old.size() - 1;
     if (!WriteAt(journal.get(), MakeJournal(offset, old, newSize, written), 0) ||
         (others && fdatasync(journal.get()) != 0)) {
       unlink(path.c_str());
       return false;
     }
   }
+  // The journal goes only once the new bytes are on the disk, when it had to be there first.
   bool ok = WriteAt(data, written, offset) &&
-            (written.size() >= old.size() || ftruncate(data, newSize) == 0) && fdatasync(data) == 0;
+            (written.size() >= old.size() || ftruncate(data, newSize) == 0) &&
+            (!(flush || others) || fdatasync(data) == 0);
   // A failed write is put back now, while the journal still says how.
   if (!ok && journal.ok()) {
     Recover(file, data);
@@ -580,7 +600,7 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
 }
 
 bool Write(const std::string& file, std::string_view section,
-           const std::vector<std::pair<std::string, std::string>>& values) {
+           const std::vector<std::pair<std::string, std::string>>& values, bool flush) {
   profile::FolderLock lock(file);
   if (!lock.Held()) return false;
   Fd data(open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
@@ -612,7 +632,7 @@ bool Write(const std::string& file, std::string_view section,
   std::size_t same = 0;
   while (same < old.size() && same < written.size() && old[same] == written[same]) ++same;
   if (!Replace(file, data.get(), offset + static_cast<off_t>(same),
-               std::string_view(old).substr(same), std::string_view(written).substr(same)))
+               std::string_view(old).substr(same), std::string_view(written).substr(same), flush))
     return false;
   // A new section's place is known now; one that moved was learnt by Find.
   if (!at) index.Set(NameHash(section), newPlace);
@@ -661,19 +681,25 @@ std::string GetString(const std::string& file, std::string_view section, std::st
 }
 
 bool WriteStrings(const std::string& file, std::string_view section,
-                  const std::vector<std::pair<std::string, std::string>>& values) {
+                  const std::vector<std::pair<std::string, std::string>>& values,
+                  Durability durability) {
   try {
     if (!NamesGiven(section, values)) return false;
     section = Trim(section);
-    return Write(file, section, values);
+    return Write(file, section, values, durability == Durability::kFlushed);
   } catch (...) {
     return false;
   }
 }
 
 bool WriteString(const std::string& file, std::string_view section, std::string_view key,
-                 std::string_view value) {
-  return WriteStrings(file, section, {{std::string(key), std::string(value)}});
+                 std::string_view value, Durability durability) {
+  return WriteStrings(file, section, {{std::string(key), std::string(value)}}, durability);
+}
+
+bool Flush(const std::string& file) {
+  Fd data(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  return data.ok() && fdatasync(data.get()) == 0;
 }
 
 }  // namespace PRESCORA_NS::platform::profiletail

@@ -35,13 +35,23 @@ namespace PRESCORA_NS::platform::profiletail {
 std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                       std::string_view defaultValue = "", std::size_t bufferChars = 255);
 
+// Whether a write is on the disk when it returns. One left in memory survives its process
+// however that ends (the system holds it) and is as safe from a killed writer; it reaches the
+// disk with the next flushed write of the file, a Flush, or the system's own writing a few
+// seconds later. A write that must save the bytes it replaces in the journal is always flushed.
+enum class Durability { kFlushed, kInMemory };
+
 // As profile::WriteStrings: several keys of one section in one locked write, creating the file
 // (never its folder), the section and the keys when missing. False when the file could not be
 // written; never throws.
 bool WriteStrings(const std::string& file, std::string_view section,
-                  const std::vector<std::pair<std::string, std::string>>& values);
+                  const std::vector<std::pair<std::string, std::string>>& values,
+                  Durability durability = Durability::kFlushed);
 
 bool WriteString(const std::string& file, std::string_view section, std::string_view key,
-                 std::string_view value);
+                 std::string_view value, Durability durability = Durability::kFlushed);
+
+// Puts on the disk what was written to the file and is still in memory. False when it could not.
+bool Flush(const std::string& file);
 
 }  // namespace PRESCORA_NS::platform::profiletail

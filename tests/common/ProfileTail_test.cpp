@@ -219,7 +219,10 @@ TEST_F(ProfileTailTest, WritersKilledAtRandomLoseAtMostTheWriteInProgress) {
     if (child == 0) {
       close(progress[0]);
       for (const Write& w : writes) {
-        if (!profiletail::WriteStrings(file_, w.section, w.values)) _exit(1);
+        // Half the writes are left in memory, as the marks before a flushed one are.
+        const auto durability = (&w - writes.data()) % 2 == 0 ? profiletail::Durability::kInMemory
+                                                              : profiletail::Durability::kFlushed;
+        if (!profiletail::WriteStrings(file_, w.section, w.values, durability)) _exit(1);
         if (::write(progress[1], "+", 1) != 1) _exit(1);
       }
       _exit(0);
