@@ -256,10 +256,38 @@ struct ReadTogetherAccess {
 
 namespace {
 
+// Writes over the few bytes in which `now` differs from `before`, the file's content as read,
+// when both have one length and those bytes lie in one sector of the disk: a write the disk makes
+// whole or not at all, which leaves every other byte of the file where it is. Not flushed. False,
+// and nothing written, otherwise.
+bool WriteDifferenceInPlace(const std::string& path, const std::string& before,
+                            const std::string& now) {
+  constexpr std::size_t kSector = 512;
+  if (before.size() != now.size()) return false;
+  std::size_t first = 0;
+  while (first < now.size() && before[first] == now[first]) ++first;
+  if (first == now.size()) return true;
+  std::size_t last = now.size() - 1;
+  while (before[last] == now[last]) --last;
+  if (first / kSector != last / kSector) return false;
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  const std::size_t length = last - first + 1;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<std::size_t>(st.st_size) == before.size() &&
+            pwrite(fd, now.data() + first, length, static_cast<off_t>(first)) ==
+                static_cast<ssize_t>(length);
+  close(fd);
+  return ok;
+}
+
 // Read-modify-write of the file under its lock. `modify` changes the content and returns false
-// to leave the file as it is.
-template <class Modify>
-bool Rewrite(const std::string& file, Modify&& modify) {
+// to leave the file as it is. `inPlace`: a change of a few bytes that keeps the file's length is
+// written where it stands, without a flush (WriteDifferenceInPlace); any other is a flushed
+// replacement of the file.
+template <typename Modify>
+bool Rewrite(const std::string& file, Modify&& modify, bool inPlace = false) {
   ReadTogetherAccess::Written(file);
   std::string path = Resolve(file);
   FolderLock lock(path);
@@ -270,7 +298,9 @@ bool Rewrite(const std::string& file, Modify&& modify) {
   if (read == ReadResult::Failed) return false;
   Content content = Parse(text);
   if (!modify(content)) return true;
-  return Replace(path, Serialize(content));
+  std::string now = Serialize(content);
+  if (inPlace && read == ReadResult::Read && WriteDifferenceInPlace(path, text, now)) return true;
+  return Replace(path, now);
 }
 
 }  // namespace
@@ -326,12 +356,15 @@ bool Update(const std::string& file, std::string_view section, std::string_view 
   section = Trim(section);
   key = Trim(key);
   if (section.empty() || key.empty()) return false;
-  return Rewrite(file, [&](Content& content) {
-    std::optional<std::string> next = change(Lookup(content, section, key).value_or(""));
-    if (!next) return false;
-    Set(content, section, key, *next);
-    return true;
-  });
+  return Rewrite(
+      file,
+      [&](Content& content) {
+        std::optional<std::string> next = change(Lookup(content, section, key).value_or(""));
+        if (!next) return false;
+        Set(content, section, key, *next);
+        return true;
+      },
+      true);
 }
 
 FolderLock::FolderLock(const std::string& file) {

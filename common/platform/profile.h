@@ -65,7 +65,10 @@ bool WriteStrings(const std::string& file, std::string_view section,
 
 // Read-modify-write of one key under the lock. `change` receives the current value ("" when
 // missing) and returns the new value, or nothing to leave the file untouched. An exception thrown
-// by `change` releases the lock and propagates. False when the file could not be written.
+// by `change` releases the lock and propagates. False when the file could not be written. Made
+// for counters: a new value of the old one's length (nearly every count) is written over the old
+// one where it stands, the rest of the file untouched, and reaches the disk when the system writes
+// it, within seconds; any other change is written as WriteStrings writes.
 bool Update(const std::string& file, std::string_view section, std::string_view key,
             const std::function<std::optional<std::string>(const std::string&)>& change);
 

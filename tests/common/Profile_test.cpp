@@ -205,6 +205,24 @@ TEST_F(ProfileTest, UpdateReadsAndRewritesUnderTheLock) {
   EXPECT_TRUE(profile::WriteString(file_, "MensajeSOAP", "Enviados", "1"));
 }
 
+// A count of the old one's length is written over it where it stands: the same file, every other
+// byte as it was. One that grows replaces the file as any write does.
+TEST_F(ProfileTest, UpdateOfACountWritesItWhereItStands) {
+  Ini("; settings\n[MensajeSOAP]\nEnviados=41\nRecibidos=99\n[Otra]\nk=v\n");
+  auto increment = [](const std::string& current) -> std::optional<std::string> {
+    return std::to_string(convert::ToInt32(current) + 1);
+  };
+  struct stat before {
+  }, after{};
+  ASSERT_EQ(stat(file_.c_str(), &before), 0);
+  EXPECT_TRUE(profile::Update(file_, "MensajeSOAP", "Enviados", increment));
+  ASSERT_EQ(stat(file_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(ReadAll(file_), "; settings\n[MensajeSOAP]\nEnviados=42\nRecibidos=99\n[Otra]\nk=v\n");
+  EXPECT_TRUE(profile::Update(file_, "MensajeSOAP", "Recibidos", increment));
+  EXPECT_EQ(ReadAll(file_), "; settings\n[MensajeSOAP]\nEnviados=42\nRecibidos=100\n[Otra]\nk=v\n");
+}
+
 TEST_F(ProfileTest, ConcurrentWritersOfDifferentKeysLoseNothing) {
   constexpr int kProcesses = 4;
   constexpr int kWrites = 250;
