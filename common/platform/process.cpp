@@ -25,6 +25,10 @@ namespace {
 // the shell's positional parameters.
 constexpr const char* kShell = "/bin/sh";
 constexpr const char* kScript = "\"$0\" \"$@\" &";
+// A program started ahead of need binds every symbol of its libraries as it loads them, while
+// nobody waits: the copies it makes of itself then find them bound, instead of each looking up
+// the ones it is the first to call.
+constexpr const char* kScriptAhead = "LD_BIND_NOW=1 \"$0\" \"$@\" &";
 
 // Waits for the intermediate shell, which ends as soon as it has started the program.
 bool Reap(pid_t pid) {
@@ -35,14 +39,14 @@ bool Reap(pid_t pid) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Starts the program; `channel`, when not negative, becomes its descriptor 3. The intermediate
-// shell's process id, or -1 when the start failed.
+// Starts the program; `channel`, when not negative, becomes its descriptor 3 and the program is
+// one started ahead of need. The intermediate shell's process id, or -1 when the start failed.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, int channel) {
   std::vector<std::string> argv_storage;
   argv_storage.reserve(arguments.size() + 4);
   argv_storage.emplace_back("sh");
   argv_storage.emplace_back("-c");
-  argv_storage.emplace_back(kScript);
+  argv_storage.emplace_back(channel >= 0 ? kScriptAhead : kScript);
   argv_storage.push_back(program);
   for (const auto& a : arguments) argv_storage.push_back(a);
   std::vector<char*> argv;

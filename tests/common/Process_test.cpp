@@ -103,6 +103,17 @@ TEST_F(StartDetachedTest, StandardStreamsAreNullAndHostDescriptorsAreNotInherite
   EXPECT_EQ(line, "/dev/null /dev/null clean ");
 }
 
+// A program started ahead of need binds its libraries' symbols as it loads them, for the copies
+// it makes of itself; one started for its work alone is left to the system's lazy binding.
+TEST_F(StartDetachedTest, OnlyAProgramStartedAheadOfNeedBindsAsItLoads) {
+  fs::path script = Script("echo \"bind:$LD_BIND_NOW\" > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"");
+  process::WaitingProgram ahead;
+  ASSERT_TRUE(ahead.Start(script, {(dir_ / "ahead").string()}));
+  ASSERT_TRUE(process::StartDetached(script, {(dir_ / "detached").string()}));
+  EXPECT_EQ(WaitForLine(dir_ / "ahead"), "bind:1");
+  EXPECT_EQ(WaitForLine(dir_ / "detached"), "bind:");
+}
+
 // A program started ahead of need gets exactly the lines it is handed, and keeps waiting for more;
 // one dropped reads the end of its input; handing a line to one that is gone, or whose program
 // has been replaced since it started, fails instead of killing the host or reaching old code.
