@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/ComponentRegistry.h"
+#include "common/platform/clock.h"
 #include "common/platform/convert.h"
 #include "common/platform/errors.h"
 #include "common/platform/soap.h"
@@ -47,4 +48,6 @@ PRESCORA_REGISTER_COMPONENT("CExecutor", CExecutorComponent)
 // A launcher started ahead of need: the executor's first call then finds the SOAP transport ready.
 extern "C" PRESCORA_API void PrescoraPrepare() {
   PRESCORA_NS::platform::soap::Prepare();
+  // The time zone, read once here rather than by every copy of the launcher.
+  (void)PRESCORA_NS::platform::clock::Now();
 }

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <mutex>
 
 #include "common/platform/errors.h"
@@ -70,6 +72,20 @@ std::string FindLibrary(const std::string& folder, const std::string& name) {
   return found.empty() ? exact : found;
 }
 
+// The library lib<name>.so of the library folder, loaded once (never unloaded) and then found
+// again without a look at the folder or the loader's list. Null when it cannot be loaded.
+void* Load(std::string_view library) {
+  static std::mutex mutex;
+  static std::map<std::string, void*, std::less<>> loaded;
+  const std::string name = "lib" + std::string(library) + ".so";
+  const std::string key = LibraryFolder() + "/" + name;
+  std::lock_guard lock(mutex);
+  if (auto it = loaded.find(key); it != loaded.end()) return it->second;
+  void* handle = dlopen(FindLibrary(LibraryFolder(), name).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle != nullptr) loaded.emplace(key, handle);
+  return handle;
+}
+
 }  // namespace
 
 std::string LibraryFolder() {
@@ -94,9 +110,8 @@ std::unique_ptr<IComponent> CreateObject(std::string_view progId) {
   std::string library(progId.substr(0, point));
   std::string className(progId.substr(point + 1));
 
-  std::string path = FindLibrary(LibraryFolder(), "lib" + library + ".so");
   // Never closed: objects of the library may outlive any one caller.
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = Load(library);
   if (handle == nullptr) RaiseRuntime(errCannotCreateObject);
   using Create = prescora::IComponent* (*)(const char*);
   auto create = reinterpret_cast<Create>(dlsym(handle, "PrescoraCreateObject"));
@@ -108,9 +123,7 @@ std::unique_ptr<IComponent> CreateObject(std::string_view progId) {
 
 bool Preload(std::string_view library) noexcept {
   try {
-    std::string path = FindLibrary(LibraryFolder(), "lib" + std::string(library) + ".so");
-    // The same flags as CreateObject, so that its dlopen finds this one.
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = Load(library);
     if (handle == nullptr) return false;
     using Prepare = void (*)();
     if (auto prepare = reinterpret_cast<Prepare>(dlsym(handle, "PrescoraPrepare"))) prepare();
