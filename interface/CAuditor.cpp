@@ -1,5 +1,9 @@
 #include "interface/CAuditor.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/clock.h"
@@ -22,8 +26,9 @@ constexpr const char* kRespuestaGenerada = "RESPUESTA_GENERADA";
 constexpr const char* kTextoRespuesta = "TEXTO_RESPUESTA";
 constexpr std::size_t kMaxTextResponse = 254;  // characters
 
-// The file in which this thread's auditor left marks in memory, "" when none.
-thread_local std::string unflushed;
+// The files in which this thread's auditor left marks in memory (two around midnight, with a
+// file a day).
+thread_local std::vector<std::string> unflushed;
 
 // An audit key, traced as every settings-file read is.
 std::string ReadAuditKey(const std::string& file, const std::string& section, const char* key) {
@@ -145,18 +150,18 @@ bool CAuditor::Save(const std::string& strIdPrescripcion, AuditTypeEnum intActio
         break;
     }
     // A flushed write puts the file's earlier ones on the disk with it.
-    if (durability == profile::Durability::kInMemory)
-      unflushed = file;
-    else if (unflushed == file)
-      unflushed.clear();
+    auto at = std::find(unflushed.begin(), unflushed.end(), file);
+    if (durability == profile::Durability::kFlushed && at != unflushed.end())
+      unflushed.erase(at);
+    else if (durability == profile::Durability::kInMemory && at == unflushed.end())
+      unflushed.push_back(file);
     result = true;
   });
   return result;
 }
 
 void CAuditor::Flush() noexcept {
-  if (unflushed.empty()) return;
-  profile::Flush(unflushed);
+  for (const std::string& file : unflushed) profile::Flush(file);
   unflushed.clear();
 }
 

@@ -56,12 +56,12 @@ class PRESCORA_API CAuditor {
             ReceivedTypeEnum intResponse = rcvNone,
             const std::string& strTextResponse = "") noexcept;
 
-  // Puts on the disk the marks Save left in memory, if any. Save leaves there the marks written
-  // before a dispensing can leave the machine and the mark of an answer received: they reach the
-  // disk with the next mark that is flushed (the executor's mark of the message sent, before it
-  // sends; the front object's marks of the response chosen), and a process that is done with a
-  // dispensing calls this. Not traced; the marks of the calling thread's auditor, which it does
-  // not create.
+  // Puts on the disk the marks Save left in memory, if any. Save flushes two marks of a
+  // dispensing: the message sent (the executor's, before the request leaves the machine) and the
+  // response text (the front object's last, before the application has its answer); each takes
+  // the earlier marks of its file to the disk. The others wait in memory until then, and a
+  // process done with a dispensing calls this for what is left. Not traced; the marks of the
+  // calling thread's auditor, which it does not create.
   static void Flush() noexcept;
 
   // Whether the record of the identifier already names the response kind the application got,

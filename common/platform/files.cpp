@@ -187,7 +187,7 @@ void Rename(const std::string& from, const std::string& to) {
 bool WriteOver(const std::string& path, std::string_view text) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
   if (fd.get() < 0) {
-    if (errno == ENOENT) return false;
+    if (errno == ENOENT || errno == EACCES || errno == EPERM) return false;
     RaiseFromErrno(errno);
   }
   struct stat st {};

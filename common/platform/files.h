@@ -53,9 +53,10 @@ void MakeWritable(const std::string& path);
 void Rename(const std::string& from, const std::string& to);
 
 // Writes `text` over the start of the existing file and cuts the file to its length; false, and
-// nothing written, when there is no such file. For a short text (a line of a few bytes) that
-// only a holder of a lock reads: the write is never seen half done, and once it is done the text
-// stands whole at the start, whatever follows it until the cut. Raises the file system's error.
+// nothing written, when there is no such file or it may not be opened for writing. For a short text
+// (a line of a few bytes) that only a holder of a lock reads: the write is never seen half done,
+// and once it is done the text stands whole at the start, whatever follows it until the cut. Raises
+// the file system's error.
 bool WriteOver(const std::string& path, std::string_view text);
 
 // Moves a file into `folder` as `stem` + `extension`, or, when that name is taken, as
