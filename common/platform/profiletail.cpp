@@ -576,7 +576,7 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
   Fd journal(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   // A folder that allows no new file still lets the file be written, without the journal.
   if (!journal.ok() && errno != EACCES && errno != EPERM && errno != EROFS) return false;
-  // Earlier marks are at stake when the write replaces more than the end of the one line it
+  // Earlier marks are at stake when the bytes the write replaces hold marks past the line it
   // changes: then the journal must reach the disk before the new bytes do.
   const bool others = journal.ok() && HoldsMarks(old);
   if (journal.ok()) {

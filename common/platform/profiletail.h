@@ -11,10 +11,11 @@
 //
 // Writes and reads hold an exclusive flock on the file's folder, as `profile` does, so
 // concurrent writers lose nothing. A write that changes more than a few bytes in place first
-// saves the bytes it replaces in "<file>.journal" (flushed), then writes and flushes the file,
-// then removes the journal; whoever next opens the file under the lock puts a journal left by a
-// killed writer back. A writer killed at any moment loses at most its own write, never an
-// earlier section. A reader that takes no lock (any other INI reader) may see a write half done.
+// saves the bytes it replaces in "<file>.journal" (flushed first when they hold marks past the
+// line it changes), then writes the file (flushed, see Durability), then removes the journal;
+// whoever next opens the file under the lock puts a journal left by a killed writer back. A writer
+// killed at any moment loses at most its own write, never an earlier section. A reader that takes
+// no lock (any other INI reader) may see a write half done.
 //
 // The first section of a name is the one readers take; the file written here never holds two
 // sections of one name, and in a file that does, the last one is the one read and written.
