@@ -14,9 +14,11 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -53,6 +55,22 @@ constexpr const char* kMask = "********";
   throw Failure(number, kSource, std::move(description));
 }
 
+// The timer way of bounding exchanges (BoundExchangesWithTimer): the process's timer, its
+// signal's handler shuts the socket of the exchange under way.
+std::atomic<bool> timerDeadlines{false};
+volatile sig_atomic_t timedSocket = -1;
+volatile sig_atomic_t timerFired = 0;
+pid_t timerOwner = 0;  // the process whose timer `processTimer` is: a copy makes its own
+timer_t processTimer{};
+
+void OnDeadline(int) {
+  const int saved = errno;
+  const int socket = timedSocket;
+  if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
+  timerFired = 1;
+  errno = saved;
+}
+
 // The TLS library's process-wide set-up (reads the system's TLS configuration once).
 void InitTransport() {
   static std::once_flag once;
@@ -75,6 +93,14 @@ X509_STORE* SystemAuthorities() {
 
 }  // namespace
 
+void BoundExchangesWithTimer() noexcept {
+  struct sigaction action {};
+  action.sa_handler = OnDeadline;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGALRM, &action, nullptr) == 0) timerDeadlines = true;
+}
+
 void Prepare() noexcept {
   try {
     xmlInitParser();
@@ -85,7 +111,7 @@ void Prepare() noexcept {
     // A fresh process's first HTTP client and first thread cost about a millisecond between them
     // (the address parser's regular expressions, a thread stack): paid here, off the path.
     httplib::Client warm("http://127.0.0.1:1");
-    std::thread([] {}).join();
+    if (!timerDeadlines) std::thread([] {}).join();
   } catch (...) {
   }
 }
@@ -602,11 +628,27 @@ using Clock = std::chrono::steady_clock;
 
 // Bounds an exchange: at its deadline it shuts the connection of the request under way, so a
 // server that sends its answer a byte at a time cannot hold the call. One thread per client,
-// asleep between exchanges.
+// asleep between exchanges; or, on the main thread of a process that bounds its exchanges with a
+// timer, that timer and no thread at all (a second thread would make every later change of the
+// process's memory cost a signal to the other processor).
 class Watchdog {
  public:
-  Watchdog() : thread_([this] { Run(); }) {}
+  Watchdog() {
+    if (timerDeadlines && ::gettid() == ::getpid()) {
+      if (timerOwner != ::getpid()) {
+        sigevent event{};
+        event.sigev_notify = SIGEV_SIGNAL;
+        event.sigev_signo = SIGALRM;
+        timed_ = ::timer_create(CLOCK_MONOTONIC, &event, &processTimer) == 0;
+        if (timed_) timerOwner = ::getpid();
+      } else {
+        timed_ = true;
+      }
+    }
+    if (!timed_) thread_ = std::thread([this] { Run(); });
+  }
   ~Watchdog() {
+    if (timed_) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       quit_ = true;
@@ -617,7 +659,22 @@ class Watchdog {
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
+  // Whether exchanges are bounded by the process's timer: each then needs a connection of its
+  // own, whose socket the timer knows (TimedSocket).
+  bool Timed() const { return timed_; }
+  static void TimedSocket(int socket) { timedSocket = socket; }
+
   void Arm(httplib::Client* client, Clock::time_point deadline) {
+    if (timed_) {
+      timerFired = 0;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+      itimerspec when{};
+      when.it_value.tv_sec = left > 0 ? left / 1000000000 : 0;
+      when.it_value.tv_nsec = left > 0 ? left % 1000000000 : 1;
+      ::timer_settime(processTimer, 0, &when, nullptr);
+      return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     client_ = client;
     deadline_ = deadline;
@@ -627,6 +684,12 @@ class Watchdog {
   }
   // Whether it fired since Arm.
   bool Disarm() {
+    if (timed_) {
+      itimerspec never{};
+      ::timer_settime(processTimer, 0, &never, nullptr);
+      timedSocket = -1;
+      return timerFired != 0;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     client_ = nullptr;
     return fired_;
@@ -656,6 +719,7 @@ class Watchdog {
   unsigned long armed_ = 0;
   bool fired_ = false;
   bool quit_ = false;
+  bool timed_ = false;
   std::thread thread_;  // last: it starts once the rest is set
 };
 
@@ -861,6 +925,8 @@ struct Client::Impl {
     auto client = std::make_unique<httplib::Client>(
         tunnel ? "https://" + proxy.Host() + ":" + std::to_string(proxy.port) : url.Origin());
     client->set_keep_alive(true);
+    if (watchdog && watchdog->Timed())
+      client->set_socket_options([](socket_t socket) { Watchdog::TimedSocket(socket); });
     // The request's head and body go out in two writes: without this the body waits for the
     // server's delayed acknowledgement of the head, 40 ms on Linux.
     client->set_tcp_nodelay(true);
@@ -1003,7 +1069,7 @@ struct Client::Impl {
     // A request that must not go twice (a call of the service) never goes over a connection kept
     // from an earlier exchange: the server may have closed it meanwhile, and then the request
     // fails with nobody able to tell whether it was seen. It gets a connection of its own.
-    if (req.method == "POST") client.stop();
+    if (req.method == "POST" || watchdog->Timed()) client.stop();
     watchdog->Arm(&client, deadline);
     httplib::Result result = [&] {
       try {

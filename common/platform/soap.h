@@ -52,6 +52,13 @@ using PropertyValue = std::variant<bool, int32_t, std::string>;
 // system's TLS configuration) and the XML parser's. Reads none of the program's settings.
 void Prepare() noexcept;
 
+// For a process whose exchanges all run on its main thread, one at a time, and whose copies do
+// the same (a launcher): there, an exchange is bounded by a timer of the process, whose signal
+// (SIGALRM, taken by this) shuts its connection at the deadline, rather than by a thread of each
+// client; each exchange then has a connection of its own. Call before Prepare and before any
+// thread is started.
+void BoundExchangesWithTimer() noexcept;
+
 class Client {
  public:
   Client();

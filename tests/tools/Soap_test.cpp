@@ -560,6 +560,41 @@ TEST_F(SoapTest, RefusedConnectionAndTimeOut) {
   EXPECT_NE(late.Description().find("300 ms"), std::string::npos) << late.Description();
 }
 
+// A server that sends its answer a byte at a time never waits long enough for a read to time out;
+// the call still ends at its time-out, bounded by a thread of the client or, in a process that
+// bounds its exchanges with a timer (a launcher's copy, forked here), by that timer.
+TEST_F(SoapTest, AnAnswerSentAByteAtATimeEndsAtTheTimeOut) {
+  Server server;
+  server.Answer([](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/xml", [](size_t offset, httplib::DataSink& sink) {
+      if (offset >= 60) return false;  // six seconds
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      return sink.write(kDispensingAnswer.data() + offset, 1);
+    });
+  });
+  // The number of the failure, and the threads of the process while the client lived.
+  auto call = [&] {
+    soap::Client client;
+    client.mssoapinit(server.Url());
+    client.ConnectorProperty("Timeout", int32_t{400});
+    const int number =
+        Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); }).Number();
+    const auto threads = std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                       std::filesystem::directory_iterator());
+    return std::make_pair(number, threads);
+  };
+  EXPECT_EQ(call().first, soap::errSoapTimeout);
+
+  pid_t copy = fork();
+  if (copy == 0) {
+    soap::BoundExchangesWithTimer();
+    _exit(call() == std::make_pair(int{soap::errSoapTimeout}, std::ptrdiff_t{1}) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(copy, &status, 0), copy);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_F(SoapTest, DescriptionFollowsFiveRedirectionsAndAnswersMayComeCompressed) {
   Server server;
   const std::string base = server.Url().substr(0, server.Url().size() - 5);
