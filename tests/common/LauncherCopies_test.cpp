@@ -36,10 +36,15 @@ int InChild(const std::function<int()>& body) {
 }
 
 TEST(LauncherCopies, PagesOneCopyNeededAreReadyInTheNext) {
-  // Data the serving process has written, and read-only pages of a file, as code is.
-  auto* data = static_cast<char*>(
-      mmap(nullptr, 16 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(data, MAP_FAILED);
+  // Data the serving process has written, and read-only pages of a file, as code is. The data
+  // lies between two inaccessible pages: a mapping of its own, never merged with a neighbour
+  // into one too large to be a candidate (the sanitizer's own mappings are many).
+  auto* guarded = static_cast<char*>(
+      mmap(nullptr, 18 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(guarded, MAP_FAILED);
+  ASSERT_EQ(mprotect(guarded, kPage, PROT_NONE), 0);
+  ASSERT_EQ(mprotect(guarded + 17 * kPage, kPage, PROT_NONE), 0);
+  char* data = guarded + kPage;
   std::memset(data, 1, 16 * kPage);
   FILE* file = std::tmpfile();
   ASSERT_EQ(ftruncate(fileno(file), 64 * kPage), 0);
@@ -66,7 +71,7 @@ TEST(LauncherCopies, PagesOneCopyNeededAreReadyInTheNext) {
                      (PageBit(data + 6 * kPage, 56) ? 4 : 0);
             }),
             0);
-  munmap(data, 16 * kPage);
+  munmap(guarded, 18 * kPage);
   munmap(code, 64 * kPage);
 }
 
