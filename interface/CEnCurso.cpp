@@ -81,12 +81,11 @@ std::string CEnCurso::Estado() const {
 }
 
 void CEnCurso::set_Estado(const std::string& estado) {
-  const auto slash = estadoPath_.rfind('/');
-  const std::string folder = estadoPath_.substr(0, slash);
   const std::string line = estado + "\n";
   // A state that changes is written where it stands: replacing the file would cost the file
   // system a new file and the wait for the old one's writing to the disk, at every step.
   if (files::WriteOver(estadoPath_, line)) return;
+  const std::string folder = estadoPath_.substr(0, estadoPath_.rfind('/'));
   if (!files::IsDirectory(folder)) files::MakeDirectory(folder);
   // A new state is written aside and renamed into place: a reader never finds half a word, nor
   // an empty file.

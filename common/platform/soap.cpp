@@ -109,7 +109,8 @@ void Prepare() noexcept {
     // 8 ms of processor time for them.
     InitTransport();
     // A fresh process's first HTTP client and first thread cost about a millisecond between them
-    // (the address parser's regular expressions, a thread stack): paid here, off the path.
+    // (the address parser's regular expressions, a thread stack): paid here, off the path. A
+    // process whose exchanges keep to its one thread (BoundExchangesWithTimer) starts none.
     httplib::Client warm("http://127.0.0.1:1");
     if (!timerDeadlines) std::thread([] {}).join();
   } catch (...) {
