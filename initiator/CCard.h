@@ -14,9 +14,13 @@ class PRESCORA_API CCard {
   // name, lower-cased, equals CertIssuerSimpleName, looking at the store at most once every
   // IntervaloComprobacion seconds and calling the thread's message-loop hook on every pass.
   //
-  // The identifier is the word that follows a word equal to IdentificadorTIS in an attribute
-  // value of the certificate's subject (words split at blanks, values at "-"); QuitarCeros drops
-  // its leading zeros. The first certificate in the store's order that yields one wins.
+  // Only certificates NSS verifies count (signature, dates, chain to an authority the database
+  // trusts), unless VerificarCertificado is 0. The identifier follows the marker IdentificadorTIS,
+  // as a word of its own followed by blanks or punctuation, in the subject's serialNumber
+  // attribute, or in any attribute when the subject has none; QuitarCeros drops its leading zeros.
+  // The first certificate in the store's order that yields one wins; a certificate of the issuer
+  // that is refused (not verified, or a control character in the identifier's attribute or the
+  // holder's name) fails the call at once when no other one is read.
   //
   // Settings are read from interface.ini in the library folder on every call, including where
   // the store is: BaseDatosCertificados (an NSS database; the user's own by default) and
