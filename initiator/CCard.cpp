@@ -185,8 +185,10 @@ CardSettings ReadSettings() {
 // be read however long the wait.
 bool LookAtStore(const CardSettings& settings, CArgument& objArgument) {
   std::string refusal;
-  for (const certstore::Certificate& certificate : certstore::Look(settings.store)) {
-    if (Lower(certificate.issuerSimpleName) != settings.issuer) continue;
+  const auto ofTheIssuer = [&settings](const certstore::Certificate& certificate) {
+    return Lower(certificate.issuerSimpleName) == settings.issuer;
+  };
+  for (const certstore::Certificate& certificate : certstore::Look(settings.store, ofTheIssuer)) {
     if (!certificate.refusal.empty()) {
       if (refusal.empty()) refusal = certificate.refusal;
       continue;

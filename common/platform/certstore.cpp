@@ -289,7 +289,8 @@ std::string DefaultDatabase() {
   return "sql:" + folder + "/.pki/nssdb";
 }
 
-std::vector<Certificate> Look(const Location& location) {
+std::vector<Certificate> Look(const Location& location,
+                              const std::function<bool(const Certificate&)>& wanted) {
   auto context = OpenDatabase(location.database);
   std::unique_ptr<SECMODModule, ModuleCloser> module;
   if (!location.module.empty()) module = LoadModule(location.module);
@@ -314,6 +315,7 @@ std::vector<Certificate> Look(const Location& location) {
       found.subjectSimpleName = SimpleName(cert, cert.subject, SEC_OID_X509_SUBJECT_ALT_NAME);
       found.subject = NameParts(cert.subject);
       found.subjectName = NameText(found.subject);
+      if (wanted && !wanted(found)) continue;
       if (location.verify) found.refusal = Refusal(cert);
       certificates.push_back(std::move(found));
     }

@@ -13,6 +13,7 @@
 // Compiled into the retrieval library only.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,11 @@ struct Certificate {
 // registered, the loaded module last), each token's in the order the token gives. A database that
 // cannot be opened raises runtime error 75, a module that cannot be loaded 48; the description
 // names it and gives NSS's reason.
-std::vector<Certificate> Look(const Location& location);
+//
+// `wanted`, when given, sees each certificate's names before it is verified: the certificates it
+// turns down are left out, unverified (a verification costs about as much as the rest of a look).
+std::vector<Certificate> Look(const Location& location,
+                              const std::function<bool(const Certificate&)>& wanted = {});
 
 // The database an empty Location::database means.
 std::string DefaultDatabase();

@@ -94,6 +94,11 @@ TEST(Certstore, CertificatesAreVerifiedAgainstTheDatabasesAuthorities) {
     EXPECT_EQ(refusals["1"].empty(), !verify) << refusals["1"];
     EXPECT_EQ(refusals["2"].empty(), !verify) << refusals["2"];
   }
+  // Only the certificates the caller wants are kept.
+  const auto wanted = certstore::Look(
+      {store.database(), ""}, [](const auto& names) { return names.subjectSimpleName == "1"; });
+  ASSERT_EQ(wanted.size(), 1u);
+  EXPECT_NE(wanted[0].refusal, "");
 }
 
 TEST(Certstore, EveryLookSeesTheStoreAsItIsNow) {
