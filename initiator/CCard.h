@@ -27,8 +27,8 @@ class PRESCORA_API CCard {
   // ModuloPKCS11 (a card reader's PKCS#11 module to load besides the database's own).
   //
   // True: objArgument.TIS and TitularTarjeta are set and objError is cleared. False: objError
-  // holds the failure (32016 no settings file, 32018 no card in time, or the failing conversion
-  // or store error), which is also recorded in the library's error collection and log.
+  // holds the failure (32016 no settings file, 32018 no card in time, 5 a refused certificate, or
+  // the failing conversion or store error), also recorded in the library's errors and log.
   bool GetCardData(CArgument& objArgument, CErrorItem& objError) noexcept;
 };
 
