@@ -1,5 +1,6 @@
 #include "initiator/CCard.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
@@ -70,28 +71,74 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The identifier in a subject name: parts split at ",", an attribute's value after its "=",
-// segments of the value split at "-"; in the first segment where the marker's words appear with a
-// word after them, that word. A surname that merely contains the marker (BAUTISTA for TIS) is not
-// the marker. An empty marker is found everywhere: the second word of the first segment having
-// two.
-std::optional<std::string> IdentifierIn(const std::string& subjectName, const std::string& marker) {
-  const std::vector<std::string> markerWords = Words(marker);
-  for (const std::string& part : Split(subjectName, ',')) {
-    if (part.find(marker) == std::string::npos) continue;
-    const std::vector<std::string> pieces = Split(part, '=');
-    if (pieces.size() < 2) continue;
-    for (const std::string& segment : Split(pieces[1], '-')) {
-      if (segment.find(marker) == std::string::npos) continue;
+// Letters and digits, and every byte of a character beyond ASCII.
+bool IsWordByte(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u >= 0x80 || std::isalnum(u) != 0;
+}
+
+// A NUL, a control character or DEL, or a C1 control written in UTF-8 (C2 80-9F, which a terminal
+// takes as an escape): such a value would be cut short by a C host or steer a terminal.
+bool HasControl(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+      return true;
+  }
+  return false;
+}
+
+// The identifier in one attribute value: the marker standing as a word of its own (BAUTISTA does
+// not hold the marker TIS, nor does TIS1), then blanks or punctuation ("TIS 1", "TIS: 1",
+// "TIS-1"), then the identifier up to the next blank or "-". An empty marker is found everywhere:
+// the second word of the first "-" segment having two.
+std::optional<std::string> IdentifierInValue(const std::string& value, const std::string& marker) {
+  if (marker.empty()) {
+    for (const std::string& segment : Split(value, '-')) {
       const std::vector<std::string> words = Words(segment);
-      if (markerWords.empty()) {
-        if (words.size() >= 2) return words[1];
-        continue;
-      }
-      for (std::size_t i = 0; i + markerWords.size() < words.size(); ++i) {
-        if (std::equal(markerWords.begin(), markerWords.end(), words.begin() + i))
-          return words[i + markerWords.size()];
-      }
+      if (words.size() >= 2) return words[1];
+    }
+    return std::nullopt;
+  }
+  for (std::size_t at = value.find(marker); at != std::string::npos;
+       at = value.find(marker, at + 1)) {
+    std::size_t end = at + marker.size();
+    if (at > 0 && IsWordByte(value[at - 1])) continue;
+    if (end < value.size() && IsWordByte(value[end])) continue;
+    while (end < value.size() &&
+           (value[end] == ' ' || std::ispunct(static_cast<unsigned char>(value[end])) != 0))
+      ++end;
+    std::size_t stop = end;
+    while (stop < value.size() && value[stop] != ' ' && value[stop] != '-') ++stop;
+    if (stop > end) return value.substr(end, stop - end);
+  }
+  return std::nullopt;
+}
+
+struct Identifier {
+  std::string token;
+  const certstore::Attribute* attribute;
+};
+
+// The identifier in a subject: from its serialNumber attribute when it has one, where the card's
+// issuer puts it (the holder's name, which the holder may choose, is then never looked at); else
+// the first attribute that yields one, from the most specific part on. A marker holding "-", "="
+// or "," is never found.
+std::optional<Identifier> IdentifierIn(
+    const std::vector<std::vector<certstore::Attribute>>& subject, const std::string& marker) {
+  if (marker.find_first_of("-=,") != std::string::npos) return std::nullopt;
+  bool hasSerialNumber = false;
+  for (const auto& part : subject) {
+    for (const certstore::Attribute& attribute : part)
+      hasSerialNumber = hasSerialNumber || attribute.key == "SERIALNUMBER";
+  }
+  for (const auto& part : subject) {
+    for (const certstore::Attribute& attribute : part) {
+      if (hasSerialNumber && attribute.key != "SERIALNUMBER") continue;
+      if (std::optional<std::string> token = IdentifierInValue(attribute.value, marker))
+        return Identifier{*token, &attribute};
     }
   }
   return std::nullopt;
@@ -103,7 +150,7 @@ struct CardSettings {
   bool quitarCeros = false;
   std::string issuer;
   std::string marker;
-  certstore::Location store;
+  certstore::Location store;  // with whether the certificates are verified
 };
 
 CardSettings ReadSettings() {
@@ -121,20 +168,44 @@ CardSettings ReadSettings() {
   settings.marker = read("IdentificadorTIS");
   settings.store.database = read("BaseDatosCertificados");
   settings.store.module = read("ModuloPKCS11");
+  // On unless turned off: a site whose database lacks the cards' authority may read them
+  // unverified, knowingly.
+  const std::string verify = read("VerificarCertificado");
+  settings.store.verify = verify.empty() || convert::ToBoolean(verify);
   return settings;
 }
 
-// One look at the store: the first certificate of the issuer with an identifier fills the
-// argument.
+[[noreturn]] void Refuse(const std::string& description) {
+  throw platform::Failure(platform::errInvalidCall, kSource, description);
+}
+
+// One look at the store: the first certificate of the issuer that NSS verifies and that yields an
+// identifier fills the argument. When none does but one of the issuer was refused (not verified,
+// or with a control character in what it would give), the call fails with why: that card will not
+// be read however long the wait.
 bool LookAtStore(const CardSettings& settings, CArgument& objArgument) {
-  for (const certstore::Certificate& certificate : certstore::Look(settings.store)) {
-    if (Lower(certificate.issuerSimpleName) != settings.issuer) continue;
-    std::optional<std::string> token = IdentifierIn(certificate.subjectName, settings.marker);
-    if (!token) continue;
-    objArgument.set_TIS(settings.quitarCeros ? std::to_string(convert::ToInt32(*token)) : *token);
+  std::string refusal;
+  const auto ofTheIssuer = [&settings](const certstore::Certificate& certificate) {
+    return Lower(certificate.issuerSimpleName) == settings.issuer;
+  };
+  for (const certstore::Certificate& certificate : certstore::Look(settings.store, ofTheIssuer)) {
+    if (!certificate.refusal.empty()) {
+      if (refusal.empty()) refusal = certificate.refusal;
+      continue;
+    }
+    std::optional<Identifier> found = IdentifierIn(certificate.subject, settings.marker);
+    if (!found) continue;
+    if (HasControl(found->attribute->value) || HasControl(certificate.subjectSimpleName)) {
+      if (refusal.empty())
+        refusal = "El certificado de la tarjeta tiene caracteres de control en su nombre";
+      continue;
+    }
+    objArgument.set_TIS(settings.quitarCeros ? std::to_string(convert::ToInt32(found->token))
+                                             : found->token);
     objArgument.set_TitularTarjeta(certificate.subjectSimpleName);
     return true;
   }
+  if (!refusal.empty()) Refuse(refusal);
   return false;
 }
 
@@ -151,6 +222,10 @@ bool CCard::GetCardData(CArgument& objArgument, CErrorItem& objError) noexcept {
   bool result = false;
   try {
     const CardSettings settings = ReadSettings();
+    if (!settings.store.verify)
+      objLog().Writeln(std::string(kProcedure) +
+                       ":VerificarCertificado=0: los certificados de la tarjeta se leen sin "
+                       "comprobar su firma, sus fechas ni su autoridad");
 
     // Elapsed time on the tick counter; the spacing of looks on the clock's seconds, so the store
     // is opened at most once a second whatever the interval.

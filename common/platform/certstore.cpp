@@ -145,24 +145,42 @@ void ForEachAva(const CERTName& name, Visit&& visit) {
   }
 }
 
-std::string NameText(const CERTName& name) {
-  std::vector<std::string> rdns;
+// The name's parts, most specific first: the reverse of the encoded order.
+std::vector<std::vector<Attribute>> NameParts(const CERTName& name) {
+  std::vector<std::vector<Attribute>> parts;
   const CERTRDN* current = nullptr;
   ForEachAva(name, [&](const CERTRDN& rdn, CERTAVA& ava) {
-    std::string part = AvaKey(ava) + "=" + QuotedIfNeeded(AvaValue(ava));
-    if (&rdn == current) {
-      rdns.back() += " + " + part;
-    } else {
-      rdns.push_back(std::move(part));
+    if (&rdn != current) {
+      parts.emplace_back();
       current = &rdn;
     }
+    parts.back().push_back({AvaKey(ava), AvaValue(ava)});
   });
+  return {parts.rbegin(), parts.rend()};
+}
+
+std::string NameText(const std::vector<std::vector<Attribute>>& parts) {
   std::string text;
-  for (auto it = rdns.rbegin(); it != rdns.rend(); ++it) {
+  for (const auto& part : parts) {
     if (!text.empty()) text += ", ";
-    text += *it;
+    for (std::size_t i = 0; i < part.size(); ++i) {
+      if (i > 0) text += " + ";
+      text += part[i].key + "=" + QuotedIfNeeded(part[i].value);
+    }
   }
   return text;
+}
+
+// Empty when NSS verifies the certificate now for a use a card's certificate serves (client
+// authentication, else signing mail); else NSS's reason for the first.
+std::string Refusal(CERTCertificate& cert) {
+  CERTCertDBHandle* handle = CERT_GetDefaultCertDB();
+  if (CERT_VerifyCertNow(handle, &cert, PR_TRUE, certUsageSSLClient, nullptr) == SECSuccess)
+    return {};
+  const std::string reason = NssReason();
+  if (CERT_VerifyCertNow(handle, &cert, PR_TRUE, certUsageEmailSigner, nullptr) == SECSuccess)
+    return {};
+  return "El certificado de la tarjeta no es de confianza: " + reason;
 }
 
 // The e-mail address of an alternative-name extension of the certificate, or "".
@@ -271,7 +289,8 @@ std::string DefaultDatabase() {
   return "sql:" + folder + "/.pki/nssdb";
 }
 
-std::vector<Certificate> Look(const Location& location) {
+std::vector<Certificate> Look(const Location& location,
+                              const std::function<bool(const Certificate&)>& wanted) {
   auto context = OpenDatabase(location.database);
   std::unique_ptr<SECMODModule, ModuleCloser> module;
   if (!location.module.empty()) module = LoadModule(location.module);
@@ -291,9 +310,14 @@ std::vector<Certificate> Look(const Location& location) {
          node = CERT_LIST_NEXT(node)) {
       CERTCertificate& cert = *node->cert;
       if (!CERT_IsUserCert(&cert)) continue;
-      certificates.push_back({SimpleName(cert, cert.issuer, SEC_OID_X509_ISSUER_ALT_NAME),
-                              SimpleName(cert, cert.subject, SEC_OID_X509_SUBJECT_ALT_NAME),
-                              NameText(cert.subject)});
+      Certificate found;
+      found.issuerSimpleName = SimpleName(cert, cert.issuer, SEC_OID_X509_ISSUER_ALT_NAME);
+      found.subjectSimpleName = SimpleName(cert, cert.subject, SEC_OID_X509_SUBJECT_ALT_NAME);
+      found.subject = NameParts(cert.subject);
+      found.subjectName = NameText(found.subject);
+      if (wanted && !wanted(found)) continue;
+      if (location.verify) found.refusal = Refusal(cert);
+      certificates.push_back(std::move(found));
     }
   }
   return certificates;

@@ -13,6 +13,7 @@
 // Compiled into the retrieval library only.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,16 @@ struct Location {
   // A PKCS#11 module (shared library path) to load for the look besides those registered in the
   // database, such as /usr/lib/x86_64-linux-gnu/opensc-pkcs11.so. Empty: none.
   std::string module;
+  // Whether each certificate is verified: its signature, its dates and its chain up to an
+  // authority the database trusts for client authentication or for signing mail.
+  bool verify = true;
+};
+
+// One attribute of a name: the key as the platform writes it (see subjectName) and the value as
+// the certificate encodes it, decoded to UTF-8, never quoted nor escaped.
+struct Attribute {
+  std::string key;
+  std::string value;
 };
 
 // The names the card reader reads, as the desktop platform gives them.
@@ -44,6 +55,12 @@ struct Certificate {
   // , + = " < > # ; or a line break, or with blanks at either end, is put in double quotes with
   // inner quotes doubled.
   std::string subjectName;
+  // The same subject as NSS parsed it: its parts in the same order, each with its attributes
+  // (several in a multi-valued part) in the order they are encoded.
+  std::vector<std::vector<Attribute>> subject;
+  // Empty when the certificate was verified (or Location::verify is false); else why NSS refused
+  // it, in Spanish with NSS's reason.
+  std::string refusal;
 };
 
 // The store's personal certificates as they are now, in the store's order: token by token in
@@ -51,7 +68,11 @@ struct Certificate {
 // registered, the loaded module last), each token's in the order the token gives. A database that
 // cannot be opened raises runtime error 75, a module that cannot be loaded 48; the description
 // names it and gives NSS's reason.
-std::vector<Certificate> Look(const Location& location);
+//
+// `wanted`, when given, sees each certificate's names before it is verified: the certificates it
+// turns down are left out, unverified (a verification costs about as much as the rest of a look).
+std::vector<Certificate> Look(const Location& location,
+                              const std::function<bool(const Certificate&)>& wanted = {});
 
 // The database an empty Location::database means.
 std::string DefaultDatabase();

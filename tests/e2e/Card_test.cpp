@@ -56,6 +56,27 @@ TEST(CardRoad, PrescoraTarjetaReadsTheCardThroughTheSharedLibrary) {
   }
 }
 
+TEST(CardRoad, PrescoraTarjetaPrintsControlCharactersAndInvalidUtf8Escaped) {
+  // A setting that steers the terminal and is not UTF-8 comes back in the error's description.
+  TempFolder library;
+  for (const char* file : {"libInitiator.so", "prescora-tarjeta"})
+    fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + file, library / file);
+  const CardStore store;
+  ASSERT_TRUE(store.ok()) << store.log();
+  WriteSettings(library / "Interface.ini",
+                {{"Tarjeta.BaseDatosCertificados", store.database()},
+                 {"Tarjeta.ModuloPKCS11", "\x1b]0;titulo\x07\x1b[2J\xff\\.so"}});
+
+  const std::vector<std::string> runs[] = {{}, {"--formato", "tabulado"}};
+  for (const std::vector<std::string>& arguments : runs) {
+    const e2e::Outcome outcome = e2e::RunProgram(library / "prescora-tarjeta", arguments);
+    EXPECT_EQ(outcome.status, 4) << outcome.out;
+    EXPECT_NE(outcome.out.find("\\x1B]0;titulo\\x07\\x1B[2J\\xFF\\\\.so"), std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(outcome.out.find_first_of("\x1b\x07\xff"), std::string::npos) << outcome.out;
+  }
+}
+
 }  // namespace
 
 namespace e2e {

@@ -22,21 +22,34 @@ namespace {
 namespace ns = PRESCORA_NS;
 namespace clock = ns::platform::clock;
 
+using Forgery = CardStore::Forgery;
+
 // Each issuer stands for one kind of card in the one store the tests share.
-struct Card {
-  const char* issuer;
-  const char* subject;
-  const char* token = CardStore::kToken;
-};
-const Card kCards[] = {
-    {"Tarjeta Sanitaria", "/C=ES/serialNumber=TIS 00012345/CN=ANA PEREZ"},
-    {"Emisor Bautista", "/C=ES/serialNumber=TIS 00012345/CN=MARIA BAUTISTA GARCIA"},
-    {"Emisor Segmentos", "/C=ES/serialNumber=NIF 12345678Z - TIS 00067890/CN=LUIS CURTIS"},
-    {"Emisor Letras", "/C=ES/serialNumber=TIS 0001234A/CN=EVA LOPEZ"},
+const CardStore::Card kCards[] = {
+    {"/C=ES/serialNumber=TIS 00012345/CN=ANA PEREZ", "Tarjeta Sanitaria"},
+    {"/C=ES/serialNumber=TIS 00012345/CN=MARIA BAUTISTA GARCIA", "Emisor Bautista"},
+    {"/C=ES/serialNumber=NIF 12345678Z - TIS 00067890/CN=LUIS CURTIS", "Emisor Segmentos"},
+    {"/C=ES/serialNumber=TIS 0001234A/CN=EVA LOPEZ", "Emisor Letras"},
     // On two tokens: the order of the tokens holds from one look to the next, while SoftHSM gives
     // the objects of one token in an order of its own each session.
-    {"Emisor Doble", "/C=ES/serialNumber=TIS 111/CN=UNO", "doble1"},
-    {"Emisor Doble", "/C=ES/serialNumber=TIS 222/CN=DOS", "doble2"},
+    {"/C=ES/serialNumber=TIS 111/CN=UNO", "Emisor Doble", "doble1"},
+    {"/C=ES/serialNumber=TIS 222/CN=DOS", "Emisor Doble", "doble2"},
+    // The holder's name, which the holder chooses, holds the marker too.
+    {"/C=ES/serialNumber=TIS 00012345/CN=ANA TIS 66666666", "Emisor Orden"},
+    {"/C=ES/CN=ANA+serialNumber=TIS 00012345", "Emisor Multiple"},
+    // No serialNumber: the identifier in a quoted name, whose comma is not a separator.
+    {"/C=ES/CN=GARCIA, ANA TIS 00012345", "Emisor Comillas"},
+    {"/C=ES/serialNumber=TIS: 00012345/CN=LUIS", "Emisor Dos Puntos"},
+    {"/C=ES/serialNumber=NIF 12345678Z TIS-00067890/CN=LUIS", "Emisor Guion"},
+    // A NUL in the identifier: a C host would see 0001.
+    {"/C=ES/serialNumber=TIS 0001X2345/CN=ANA", "Emisor Nulo", CardStore::kToken, Forgery::kNone,
+     "0001X2345", std::string("0001\0002345", 9)},
+    {"/C=ES/serialNumber=TIS 00012345/CN=ANA [31mROJA", "Emisor Escape", CardStore::kToken,
+     Forgery::kNone, "[31m", "\x1b[31"},
+    {"/C=ES/serialNumber=TIS 00012345/CN=ANA", "Emisor Falso", CardStore::kToken,
+     Forgery::kUntrustedAuthority},
+    {"/C=ES/serialNumber=TIS 00012345/CN=ANA", "Emisor Roto", CardStore::kToken,
+     Forgery::kBrokenSignature},
 };
 
 // The clock as the wait sees it: every reading of the time of day a second later than the one
@@ -66,8 +79,7 @@ class CCardTest : public testing::Test {
   static void SetUpTestSuite() {
     store_ = std::make_unique<CardStore>();
     cardsMade_ = store_->ok() && store_->AddToken("doble1") && store_->AddToken("doble2");
-    for (const Card& card : kCards)
-      cardsMade_ = cardsMade_ && store_->AddCard(card.subject, card.issuer, card.token);
+    for (const CardStore::Card& card : kCards) cardsMade_ = cardsMade_ && store_->AddCard(card);
   }
   static void TearDownTestSuite() { store_.reset(); }
 
@@ -121,6 +133,16 @@ TEST_F(CCardTest, IdentifierAndHolderFromTheSubject) {
       {"Tarjeta Sanitaria", "TIS", "0", nullptr, "32018"},
       // The subject is split at "-" first: such a marker is never found.
       {"tarjeta sanitaria", "-TIS", "0", nullptr, "32018"},
+      // The serialNumber, when there is one, and nothing else.
+      {"emisor orden", "TIS", "0", "00012345", "ANA TIS 66666666"},
+      {"emisor multiple", "TIS", "0", "00012345", "ANA"},
+      {"emisor comillas", "TIS", "1", "12345", "GARCIA, ANA TIS 00012345"},
+      // The marker followed by punctuation is still the marker.
+      {"emisor dos puntos", "TIS", "0", "00012345", "LUIS"},
+      {"emisor guion", "TIS", "0", "00067890", "LUIS"},
+      // Control characters in what the card gives: refused at once, not waited on.
+      {"emisor nulo", "TIS", "0", nullptr, "5"},
+      {"emisor escape", "TIS", "0", nullptr, "5"},
   };
   for (const Reading& reading : readings) {
     SCOPED_TRACE(std::string(reading.issuer) + " / " + reading.marker + " / " +
@@ -142,6 +164,46 @@ TEST_F(CCardTest, IdentifierAndHolderFromTheSubject) {
       EXPECT_EQ(argument_.TIS(), "");
     }
   }
+}
+
+TEST_F(CCardTest, OnlyCertificatesTheDatabaseVerifiesAreRead) {
+  struct Case {
+    const char* issuer;
+    const char* verify;  // VerificarCertificado; nullptr: not in the file
+    bool read;
+  };
+  const Case cases[] = {
+      {"tarjeta sanitaria", nullptr, true},
+      // Signed by another key under the trusted authority's name, or with its signature broken.
+      {"emisor falso", nullptr, false},
+      {"emisor roto", "1", false},
+      // A site that turned the check off reads them, and the log says so.
+      {"emisor falso", "0", true},
+      {"emisor roto", "0", true},
+  };
+  ns::objLog().set_FileName(library_ / "Initiator.log");
+  ns::objLog().set_Options(ns::CLog::optWriteToFile);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.issuer) + " / " + (c.verify ? c.verify : "-"));
+    Settings({{"Tarjeta.CertIssuerSimpleName", c.issuer},
+              {"Tarjeta.VerificarCertificado",
+               c.verify ? std::optional<std::string>(c.verify) : std::nullopt}});
+    argument_ = ns::CArgument();
+    FastClock fast;
+    EXPECT_EQ(Read(), c.read) << error_.Description();
+    if (c.read) {
+      EXPECT_EQ(argument_.TIS(), "00012345");
+    } else {
+      // At once, with why, rather than 32018 after the whole wait.
+      EXPECT_EQ(error_.Number(), 5);
+      EXPECT_NE(error_.Description().find("no es de confianza"), std::string::npos)
+          << error_.Description();
+      EXPECT_EQ(argument_.TIS(), "");
+    }
+  }
+  ns::objLog().set_Options(0);
+  const std::string log = ReadAll(library_ / "Initiator.log");
+  EXPECT_NE(log.find("VerificarCertificado=0"), std::string::npos) << log;
 }
 
 TEST_F(CCardTest, TheFirstMatchingCertificateInTheStoresOrderWins) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "common/platform/errors.h"
@@ -51,6 +52,53 @@ TEST(Certstore, NamesAsTheDesktopPlatformWritesThem) {
   EXPECT_EQ(certificates[1].issuerSimpleName, "Autoridad Única");
   EXPECT_EQ(certificates[1].subjectSimpleName, "Farmacia Central");
   EXPECT_EQ(certificates[1].subjectName, "OU=Farmacia Central, O=Servicio, C=ES");
+}
+
+TEST(Certstore, TheSubjectAsNssParsedIt) {
+  CardStore store;
+  ASSERT_TRUE(store.ok()) << store.log();
+  ASSERT_TRUE(store.AddCard("/C=ES/CN=GARCIA, ANA+serialNumber=TIS 1")) << store.log();
+
+  const auto certificates = certstore::Look({store.database(), ""});
+  ASSERT_EQ(certificates.size(), 1u);
+  const auto& subject = certificates[0].subject;
+  // A multi-valued part keeps its attributes together; a comma is part of a value, never quoted.
+  ASSERT_EQ(subject.size(), 2u);
+  ASSERT_EQ(subject[0].size(), 2u);
+  std::map<std::string, std::string> part;
+  for (const auto& attribute : subject[0]) part[attribute.key] = attribute.value;
+  EXPECT_EQ(part["CN"], "GARCIA, ANA");
+  EXPECT_EQ(part["SERIALNUMBER"], "TIS 1");
+  EXPECT_EQ(subject[1][0].key, "C");
+  EXPECT_EQ(subject[1][0].value, "ES");
+  EXPECT_NE(certificates[0].subjectName.find("CN=\"GARCIA, ANA\""), std::string::npos)
+      << certificates[0].subjectName;
+}
+
+TEST(Certstore, CertificatesAreVerifiedAgainstTheDatabasesAuthorities) {
+  CardStore store;
+  ASSERT_TRUE(store.ok()) << store.log();
+  using Forgery = CardStore::Forgery;
+  for (Forgery forgery : {Forgery::kNone, Forgery::kUntrustedAuthority, Forgery::kBrokenSignature})
+    ASSERT_TRUE(store.AddCard({"/CN=" + std::to_string(static_cast<int>(forgery)),
+                               "Tarjeta Sanitaria", CardStore::kToken, forgery}))
+        << store.log();
+
+  for (bool verify : {true, false}) {
+    SCOPED_TRACE(verify);
+    std::map<std::string, std::string> refusals;
+    for (const auto& certificate : certstore::Look({store.database(), "", verify}))
+      refusals[certificate.subjectSimpleName] = certificate.refusal;
+    ASSERT_EQ(refusals.size(), 3u);
+    EXPECT_EQ(refusals["0"], "");
+    EXPECT_EQ(refusals["1"].empty(), !verify) << refusals["1"];
+    EXPECT_EQ(refusals["2"].empty(), !verify) << refusals["2"];
+  }
+  // Only the certificates the caller wants are kept.
+  const auto wanted = certstore::Look(
+      {store.database(), ""}, [](const auto& names) { return names.subjectSimpleName == "1"; });
+  ASSERT_EQ(wanted.size(), 1u);
+  EXPECT_NE(wanted[0].refusal, "");
 }
 
 TEST(Certstore, EveryLookSeesTheStoreAsItIsNow) {
