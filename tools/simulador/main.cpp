@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
       ->type_name("NOMBRE");
   app.add_flag("--descripcion", soloDescripcion,
                "Escribe en la salida estándar la descripción WSDL que serviría en --host y "
-               "--port (obligatorio) y termina, sin archivo de datos");
+               "--port (N distinto de 0) y termina; no necesita archivo de datos");
   app.add_flag("--sin-referencias", sinReferencias,
                "Envía los textos de las prescripciones en línea, sin referencias href/id");
   app.add_flag("--retorno-referencia", retornoReferencia,
