@@ -5,12 +5,26 @@
 # dispenses one of them through the dispensing library and the real executor.exe, retrieves again
 # to show it gone, prints the results and stops the simulator.
 #
-#   scripts/demo.sh              the folder is removed at the end
-#   scripts/demo.sh --conservar  the folder stays, to look at its logs, audit and spool files
+#   scripts/demo.sh                    the folder is removed at the end
+#   scripts/demo.sh --conservar        the folder stays, to look at its logs, audit and spool files
+#   scripts/demo.sh --estilo multiref  the simulator answers in the multiRef style of the classic
+#                                      Java stacks (prescora-simulador --estilo); both may be given
 set -euo pipefail
 cd "$(dirname "$0")/.."
 keep=0
-[ "${1:-}" = "--conservar" ] && keep=1
+style=normal
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --conservar) keep=1 ;;
+    --estilo)
+      [ $# -ge 2 ] || { echo "Falta el nombre del estilo tras --estilo" >&2; exit 2; }
+      style=$2
+      shift
+      ;;
+    *) echo "Argumento no reconocido: $1 (valen --conservar y --estilo NOMBRE)" >&2; exit 2 ;;
+  esac
+  shift
+done
 
 scripts/install-deps.sh
 build=${BUILD_DIR:-build}
@@ -38,7 +52,7 @@ trap finish EXIT
 cp "$bin/libInterface.so" "$bin/libInitiator.so" "$bin/executor.exe" "$bin/prescora-dispensar" \
   "$bin/prescora-recuperar" "$folder/"
 
-"$bin/prescora-simulador" --port 0 --datos tools/simulador/datos-ejemplo.ini \
+"$bin/prescora-simulador" --port 0 --datos tools/simulador/datos-ejemplo.ini --estilo "$style" \
   >"$folder/simulador.out" 2>"$folder/simulador.err" &
 sim_pid=$!
 url=""
@@ -56,7 +70,7 @@ fi
 sed "s#^Servicio=.*#Servicio=$url#" config/Interface.ini >"$folder/Interface.ini"
 
 echo "Carpeta de la biblioteca: $folder"
-echo "Servicio (simulador):     $url"
+echo "Servicio (simulador):     $url (estilo $style)"
 echo
 status=0
 # The sample patient of the simulator's data, and the user of the sample request.

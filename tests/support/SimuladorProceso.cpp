@@ -12,12 +12,12 @@
 extern char** environ;
 
 SimuladorProceso::SimuladorProceso(std::vector<std::string> argumentos,
-                                   std::chrono::milliseconds espera) {
+                                   std::chrono::milliseconds espera, std::string programa) {
   if (std::find(argumentos.begin(), argumentos.end(), "--port") == argumentos.end()) {
     argumentos.push_back("--port");
     argumentos.push_back("0");
   }
-  const std::string programa = std::string(PRESCORA_BIN_DIR) + "/prescora-simulador";
+  if (programa.empty()) programa = std::string(PRESCORA_BIN_DIR) + "/prescora-simulador";
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(programa.c_str()));
   for (auto& a : argumentos) argv.push_back(a.data());

@@ -16,10 +16,12 @@
 
 class SimuladorProceso {
  public:
-  // Starts PRESCORA_BIN_DIR/prescora-simulador with these arguments, plus "--port 0" unless a
-  // port is given. Check Arrancado() afterwards.
+  // Starts PRESCORA_BIN_DIR/prescora-simulador (or `programa`, another service that prints its
+  // description's URL first) with these arguments, plus "--port 0" unless a port is given. Check
+  // Arrancado() afterwards.
   explicit SimuladorProceso(std::vector<std::string> argumentos,
-                            std::chrono::milliseconds espera = std::chrono::seconds(20));
+                            std::chrono::milliseconds espera = std::chrono::seconds(20),
+                            std::string programa = {});
   ~SimuladorProceso();
   SimuladorProceso(const SimuladorProceso&) = delete;
   SimuladorProceso& operator=(const SimuladorProceso&) = delete;

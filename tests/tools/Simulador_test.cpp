@@ -152,6 +152,15 @@ struct Leida {
       if (n.nodeName() == nombre) return n;
     return {};
   }
+  // The body-level element a node refers to (href="#id"), the node itself when it refers to none.
+  xml::Node Seguir(const xml::Node& n) const {
+    const std::string href = n.GetAttribute("href");
+    if (href.empty()) return n;
+    for (const auto& e : body.childNodes().items())
+      if ("#" + e.GetAttribute("id") == href) return e;
+    ADD_FAILURE() << "sin elemento para " << href;
+    return {};
+  }
   // A field's value, following its reference when it has one.
   std::string Valor(const xml::Node& n) const {
     const std::string href = n.GetAttribute("href");
@@ -448,6 +457,88 @@ TEST_F(SimuladorTest, RetrievalInlineOrWithReturnPartAsReference) {
   EXPECT_EQ(Items(Leer(r->body).Campo("codigoAviso")), std::vector<std::string>{"OK01"});
 }
 
+TEST_F(SimuladorTest, MultiRefStyleSendsStructuresArraysAndNumbersByReference) {
+  Arrancar({"--estilo", "multiref"});
+  auto r = Consultar(Consulta("T1"));
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200);
+  Leida l = Leer(r->body);
+  // Every element after the response element is a multiRef, referred to exactly once, numbered
+  // in the order the references are written.
+  std::vector<std::string> ids, refs;
+  for (const auto& n : l.body.childNodes().items()) {
+    if (n.GetAttribute("id").empty()) continue;
+    EXPECT_EQ(n.nodeName(), "multiRef");
+    ids.push_back(n.GetAttribute("id"));
+  }
+  const std::size_t pos = r->body.find("<multiRef");
+  for (std::size_t p = 0; (p = r->body.find("href=\"#", p)) != std::string::npos; ++p)
+    refs.push_back(r->body.substr(p + 7, r->body.find('"', p + 7) - p - 7));
+  EXPECT_EQ(refs, ids);
+  EXPECT_LT(r->body.find("<return href=\"#id0\"/>"), pos);
+  ASSERT_EQ(ids.size(), 10u);  // return, error code, two prescriptions, three numbers each
+
+  EXPECT_EQ(Nombres(l.retorno),
+            (std::vector<std::string>{"codigoError", "mensajeError", "prescripciones"}));
+  EXPECT_EQ(l.Seguir(l.Campo("codigoError")).Text(), "0");
+  const auto items = l.Campo("prescripciones").childNodes().items();
+  ASSERT_EQ(items.size(), 2u);
+  auto campos = [&](const xml::Node& item) {
+    std::vector<std::string> v;
+    for (const auto& c : l.Seguir(item).childNodes().items())
+      v.push_back(c.nodeName() + "=" + l.Seguir(c).Text());
+    return v;
+  };
+  EXPECT_EQ(campos(items[0]),
+            (std::vector<std::string>{"idPrescripcion=P1", "codProducto=654321",
+                                      "fechaPrescripcion=20240517", "envasesPrescritos=2",
+                                      "regimenReceta=1", "visado=3"}));
+  EXPECT_EQ(campos(items[1])[1], "codProducto=<raro>");
+
+  // The dispensing answer: counts and arrays by reference too, accepted and refused.
+  auto avisos = [&](const Campos& c) {
+    auto d = Dispensar(c);
+    std::vector<std::string> v;
+    if (!d || d->status != 200) {
+      ADD_FAILURE() << "sin respuesta";
+      return v;
+    }
+    Leida a = Leer(d->body);
+    for (const auto& c : a.retorno.items()) {
+      std::string t = c.nodeName() + "=" + a.Seguir(c).Text();
+      for (const auto& i : a.Seguir(c).childNodes().items())
+        if (i.nodeType() == xml::NodeType::Element) t += i.nodeName() == "item" ? "|" : "?";
+      v.push_back(t);
+    }
+    return v;
+  };
+  EXPECT_EQ(avisos(Dispensacion("P1")),
+            (std::vector<std::string>{"nAvisos=1", "nMotivosRechazo=0", "codigoAviso=OK01|",
+                                      "textoAviso=Dispensada & anotada|",
+                                      "codigoMotivosRechazo=", "textoMotivosRechazo="}));
+  EXPECT_EQ(
+      avisos(Dispensacion("P1")),
+      (std::vector<std::string>{"nAvisos=0", "nMotivosRechazo=1",
+                                "codigoAviso=", "textoAviso=", "codigoMotivosRechazo=1005|",
+                                "textoMotivosRechazo=La prescripción ya ha sido dispensada|"}));
+}
+
+TEST_F(SimuladorTest, PrintedDescriptionIsTheOneServed) {
+  Arrancar();
+  auto r = cli_->Get("/wsdl");
+  ASSERT_TRUE(r);
+  SimuladorProceso impresa({"--descripcion", "--port", std::to_string(sim_->Puerto())});
+  EXPECT_EQ(impresa.EsperarFin(), 0) << impresa.Errores();
+  // The first line is taken apart as the URL; the rest follows it.
+  std::string resto;
+  while (auto linea = impresa.EsperarLinea("", std::chrono::seconds(1))) resto += *linea + "\n";
+  EXPECT_EQ(impresa.Url() + "\n" + resto, r->body);
+
+  SimuladorProceso sinPuerto({"--descripcion"});
+  EXPECT_EQ(sinPuerto.EsperarFin(), 2);
+  EXPECT_NE(sinPuerto.Errores().find("--descripcion necesita el puerto"), std::string::npos);
+}
+
 TEST_F(SimuladorTest, RetrievalErrorsAnswerNonZeroCodeAndMessage) {
   Arrancar();
   auto error = [&](const Campos& c) {
@@ -591,6 +682,14 @@ TEST(SimuladorArranque, RefusesBadDataAndArgumentsWithSpanishMessages) {
   SimuladorProceso sinDatos({});
   EXPECT_EQ(sinDatos.EsperarFin(), 2);
   EXPECT_NE(sinDatos.Errores().find("falta el archivo de datos"), std::string::npos);
+
+  SimuladorProceso estilo({"--datos", carpeta / "malo.ini", "--estilo", "axis"});
+  EXPECT_EQ(estilo.EsperarFin(), 2);
+  EXPECT_NE(estilo.Errores().find("estilo desconocido: axis"), std::string::npos);
+  SimuladorProceso mezcla(
+      {"--datos", carpeta / "malo.ini", "--estilo", "multiref", "--sin-referencias"});
+  EXPECT_EQ(mezcla.EsperarFin(), 2);
+  EXPECT_NE(mezcla.Errores().find("solo valen con el estilo normal"), std::string::npos);
 
   SimuladorProceso ayuda({"--help"});
   EXPECT_EQ(ayuda.EsperarFin(), 0);

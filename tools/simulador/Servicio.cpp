@@ -84,6 +84,59 @@ std::string Envolver(const char* operacion, const char* ns, const char* tipo,
   return s + referencias + kPie;
 }
 
+// The body-level elements of the multiRef style. Ids are handed out as references are written
+// and the elements follow the response element in id order, as those stacks write them: the
+// return part first, then what it refers to, then what those refer to.
+class MultiRefs {
+ public:
+  // Takes the next id for an element filled later with Poner.
+  std::size_t Reservar() {
+    elementos_.emplace_back();
+    return elementos_.size() - 1;
+  }
+  static std::string Ref(const char* nombre, std::size_t id) {
+    return std::string("<") + nombre + " href=\"#id" + std::to_string(id) + "\"/>";
+  }
+  void Poner(std::size_t id, const std::string& atributos, const std::string& contenido) {
+    elementos_[id] = "<multiRef id=\"id" + std::to_string(id) +
+                     "\" SOAP-ENC:root=\"0\" SOAP-ENV:encodingStyle=\"" + kEncoding + "\" " +
+                     atributos + ">" + contenido + "</multiRef>";
+  }
+  // A field whose number is sent by reference.
+  std::string Numero(const char* nombre, long valor) {
+    const std::size_t id = Reservar();
+    Poner(id, "xsi:type=\"xsd:int\"", std::to_string(valor));
+    return Ref(nombre, id);
+  }
+  // A field whose array of strings is sent by reference.
+  std::string Cadenas(const char* nombre, const std::vector<std::string>& valores) {
+    const std::size_t id = Reservar();
+    std::string items;
+    for (const auto& v : valores)
+      items += "<item xsi:type=\"xsd:string\">" + xml::EscapeText(v) + "</item>";
+    Poner(id,
+          "xsi:type=\"SOAP-ENC:Array\" SOAP-ENC:arrayType=\"xsd:string[" +
+              std::to_string(valores.size()) + "]\"",
+          items);
+    return Ref(nombre, id);
+  }
+  std::string Elementos() const {
+    std::string s;
+    for (const auto& e : elementos_) s += e;
+    return s;
+  }
+
+ private:
+  std::vector<std::string> elementos_;
+};
+
+// The response element of an operation whose return part is the multiRef id0.
+std::string EnvolverMultiRef(const char* operacion, const char* ns, const MultiRefs& refs) {
+  return kCabecera + "<ns1:" + operacion + "Response xmlns:ns1=\"" + ns +
+         "\" SOAP-ENV:encodingStyle=\"" + kEncoding + "\">" + MultiRefs::Ref("return", 0) +
+         "</ns1:" + operacion + "Response>" + refs.Elementos() + kPie;
+}
+
 std::string Falta(const std::string& codigo, const std::string& texto, const std::string& detalle) {
   return kCabecera + "<SOAP-ENV:Fault><faultcode>SOAP-ENV:" + codigo + "</faultcode><faultstring>" +
          xml::EscapeText(texto) + "</faultstring><detail>" + xml::EscapeText(detalle) +
@@ -269,7 +322,23 @@ Respuesta Servicio::Dispensar(const Peticion& p) {
   Respuesta r;
   std::string contenido;
   const bool aceptada = codigos.empty();
-  if (aceptada) {
+  if (opciones_.estilo == Estilo::MultiRef) {
+    MultiRefs refs;
+    const std::size_t retorno = refs.Reservar();
+    const std::vector<std::string> avisos =
+        aceptada ? std::vector<std::string>{codigoCorrecto} : std::vector<std::string>{};
+    const std::vector<std::string> textosAviso =
+        aceptada ? std::vector<std::string>{textoCorrecto} : std::vector<std::string>{};
+    // One statement each: ids follow the order the references are written in.
+    contenido = refs.Numero("nAvisos", static_cast<long>(avisos.size()));
+    contenido += refs.Numero("nMotivosRechazo", static_cast<long>(codigos.size()));
+    contenido += refs.Cadenas("codigoAviso", avisos);
+    contenido += refs.Cadenas("textoAviso", textosAviso);
+    contenido += refs.Cadenas("codigoMotivosRechazo", codigos);
+    contenido += refs.Cadenas("textoMotivosRechazo", textos);
+    refs.Poner(retorno, "xsi:type=\"bean:RespuestaPeticion\"", contenido);
+    r.cuerpo = EnvolverMultiRef(kOpDispensacion, kNsDispensacion, refs);
+  } else if (aceptada) {
     contenido = Entero("nAvisos", 1) + Entero("nMotivosRechazo", 0) +
                 ArrayCadenas("codigoAviso", {codigoCorrecto}) +
                 ArrayCadenas("textoAviso", {textoCorrecto}) +
@@ -280,8 +349,9 @@ Respuesta Servicio::Dispensar(const Peticion& p) {
         ArrayCadenas("codigoAviso", {}) + ArrayCadenas("textoAviso", {}) +
         ArrayCadenas("codigoMotivosRechazo", codigos) + ArrayCadenas("textoMotivosRechazo", textos);
   }
-  r.cuerpo = Envolver(kOpDispensacion, kNsDispensacion, "RespuestaPeticion", contenido, "",
-                      opciones_.retornoReferencia);
+  if (opciones_.estilo != Estilo::MultiRef)
+    r.cuerpo = Envolver(kOpDispensacion, kNsDispensacion, "RespuestaPeticion", contenido, "",
+                        opciones_.retornoReferencia);
 
   r.linea = std::string(kOpDispensacion) + " " +
             (id.empty() ? "(sin identificador, TIS " + Recortar(p.Campo("TIS")) + ")" : id);
@@ -318,6 +388,41 @@ Respuesta Servicio::Consultar(const Peticion& p) {
     }
   }
 
+  Respuesta r;
+  r.linea = std::string(kOpConsulta) + " " + (tis.empty() ? "-" : tis);
+  if (codigo == 0)
+    r.linea += " correcta, pendientes: " + std::to_string(pendientes.size());
+  else
+    r.linea += " error " + std::to_string(codigo) + ": " + mensaje;
+
+  if (opciones_.estilo == Estilo::MultiRef) {
+    // Strings in place; the return part, each prescription and each number by reference.
+    MultiRefs refs;
+    const std::size_t retorno = refs.Reservar();
+    std::string contenido = refs.Numero("codigoError", codigo);
+    contenido += Cadena("mensajeError", mensaje) +
+                 "<prescripciones xsi:type=\"SOAP-ENC:Array\" SOAP-ENC:arrayType=\"" +
+                 "bean:Prescripcion[" + std::to_string(pendientes.size()) + "]\">";
+    std::vector<std::size_t> ids;
+    for (std::size_t i = 0; i < pendientes.size(); ++i) {
+      ids.push_back(refs.Reservar());
+      contenido += MultiRefs::Ref("item", ids.back());
+    }
+    refs.Poner(retorno, "xsi:type=\"bean:RespuestaConsultaPNDPorTIS\"",
+               contenido + "</prescripciones>");
+    for (std::size_t i = 0; i < pendientes.size(); ++i) {
+      const Prescripcion& pr = pendientes[i];
+      std::string campos = Cadena("idPrescripcion", pr.id) + Cadena("codProducto", pr.codProducto) +
+                           Cadena("fechaPrescripcion", pr.fechaPrescripcion);
+      campos += refs.Numero("envasesPrescritos", pr.envasesPrescritos);
+      campos += refs.Numero("regimenReceta", pr.regimenReceta);
+      campos += refs.Numero("visado", pr.visado);
+      refs.Poner(ids[i], "xsi:type=\"bean:Prescripcion\"", campos);
+    }
+    r.cuerpo = EnvolverMultiRef(kOpConsulta, kNsConsulta, refs);
+    return r;
+  }
+
   // Strings of the prescriptions travel as references to body elements when asked; the error
   // code and message always travel as text, which is how they are read.
   std::string referencias;
@@ -341,14 +446,8 @@ Respuesta Servicio::Consultar(const Peticion& p) {
   }
   contenido += "</prescripciones>";
 
-  Respuesta r;
   r.cuerpo = Envolver(kOpConsulta, kNsConsulta, "RespuestaConsultaPNDPorTIS", contenido,
                       referencias, opciones_.retornoReferencia);
-  r.linea = std::string(kOpConsulta) + " " + (tis.empty() ? "-" : tis);
-  if (codigo == 0)
-    r.linea += " correcta, pendientes: " + std::to_string(pendientes.size());
-  else
-    r.linea += " error " + std::to_string(codigo) + ": " + mensaje;
   return r;
 }
 

@@ -15,9 +15,17 @@ inline constexpr const char* kNsBean = "java:dispensacion.ejb";
 inline constexpr const char* kOpDispensacion = "solicitudDispensacion";
 inline constexpr const char* kOpConsulta = "consultaPrescripcionesNoDispensadasPorTis";
 
+// How answers are written on the wire. Both say the same; readers must take either.
+enum class Estilo {
+  Normal,    // values in place; prescription strings by reference unless told otherwise
+  MultiRef,  // the classic Java rpc/encoded stacks: return part, structures, arrays and numbers
+             // as body-level <multiRef id="idN"> elements, referred to by href="#idN"
+};
+
 struct Opciones {
-  bool referencias = true;         // prescription strings as href/id pairs
-  bool retornoReferencia = false;  // the return part itself as a reference
+  Estilo estilo = Estilo::Normal;
+  bool referencias = true;         // prescription strings as href/id pairs (normal style)
+  bool retornoReferencia = false;  // the return part itself as a reference (normal style)
   Averia averia;                   // from the command line; above [Servicio], below the entries
 };
 

@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
 
   std::string puertoTexto = "0";
   std::string host = "127.0.0.1";
-  std::string datosRuta, cert, key, falloTexto, retrasoTexto, detalle;
-  bool sinReferencias = false, retornoReferencia = false;
+  std::string datosRuta, cert, key, falloTexto, retrasoTexto, detalle, estiloTexto = "normal";
+  bool sinReferencias = false, retornoReferencia = false, soloDescripcion = false;
 
   app.add_option("-p,--port", puertoTexto, "Puerto TCP; 0 elige uno libre (por defecto 0)")
       ->type_name("N");
@@ -140,6 +140,14 @@ int main(int argc, char** argv) {
   app.add_option("--cert", cert, "Certificado del servidor (PEM): sirve por HTTPS; con --key")
       ->type_name("ARCHIVO");
   app.add_option("--key", key, "Clave privada del certificado (PEM)")->type_name("ARCHIVO");
+  app.add_option("--estilo", estiloTexto,
+                 "Forma de escribir las respuestas: normal (por defecto) o multiref (la parte de "
+                 "retorno, cada prescripción, cada lista y cada número como <multiRef id=\"idN\"> "
+                 "en el cuerpo, citados con href=\"#idN\")")
+      ->type_name("NOMBRE");
+  app.add_flag("--descripcion", soloDescripcion,
+               "Escribe en la salida estándar la descripción WSDL que serviría en --host y "
+               "--port (N distinto de 0) y termina; no necesita archivo de datos");
   app.add_flag("--sin-referencias", sinReferencias,
                "Envía los textos de las prescripciones en línea, sin referencias href/id");
   app.add_flag("--retorno-referencia", retornoReferencia,
@@ -177,6 +185,27 @@ int main(int argc, char** argv) {
   if (puertoTexto.empty() || *fin != '\0' || puerto < 0 || puerto > 65535) {
     Aviso("el puerto debe ser un número entre 0 y 65535: " + puertoTexto);
     return 2;
+  }
+  if (estiloTexto == "multiref") {
+    opciones.estilo = simulador::Estilo::MultiRef;
+    // Those two shape the normal style only; silently ignoring them would mislead.
+    if (sinReferencias || retornoReferencia) {
+      Aviso("--sin-referencias y --retorno-referencia solo valen con el estilo normal");
+      return 2;
+    }
+  } else if (estiloTexto != "normal") {
+    Aviso("estilo desconocido: " + estiloTexto + " (valores: normal, multiref)");
+    return 2;
+  }
+  if (soloDescripcion) {
+    if (puerto == 0) {
+      Aviso("--descripcion necesita el puerto en el que se serviría (--port N, distinto de 0)");
+      return 2;
+    }
+    const std::string base = std::string(cert.empty() ? "http" : "https") + "://" +
+                             HostParaUrl(host) + ":" + std::to_string(puerto);
+    std::cout << simulador::Servicio::Descripcion(base + kRutaServicio, base + kRutaCodificacion);
+    return std::cout.flush() ? 0 : 1;
   }
   if (!falloTexto.empty()) {
     opciones.averia.fallo = simulador::FalloDesdeTexto(falloTexto);
