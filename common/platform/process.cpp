@@ -48,7 +48,7 @@ int Intermediate(void* data) {
   pid_t pid = 0;
   launch->result = posix_spawn(&pid, launch->program, launch->actions, launch->attributes,
                                launch->argv, launch->envp);
-  _exit(0);
+  return 0;  // the end of the process: clone's own exit, nothing of the host's run
 }
 
 // Starts the program; `channel`, when not negative, becomes its descriptor 3 and the program is
