@@ -4,7 +4,9 @@
 //
 // The process started by the front object never works itself. It keeps one copy waiting on the
 // channel (descriptor 3). That copy takes one argument line, tells the process that made it so,
-// lets the channel go and carries the line out in a session of its own. The next copy is made once
+// lets the channel go and carries the line out in a session of its own. A copy whose maker is gone
+// (killed) takes no more lines: it refuses the channel and ends, so that the front object's
+// hand-over fails at once and it starts a launcher the ordinary way. The next copy is made once
 // that work is done (WorkDone), so that the work has the machine to itself; when requests come in
 // quick succession, or the next line is already there, it is made at once.
 #pragma once
@@ -14,6 +16,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -187,6 +190,30 @@ inline bool WorkDone() {
   std::exit(status);
 }
 
+// In a copy: its argument line, read while `maker` (its end of the pipe from the process that made
+// it) shows that process alive. Once that process is gone, the copy takes a line that has already
+// come, but refuses any later one: the sender then fails at once instead of handing it to nobody.
+inline std::optional<std::string> TakeArgumentLine(int maker) {
+  pollfd watch[2] = {{kArgumentsChannel, POLLIN, 0}, {maker, 0, 0}};
+  while (poll(watch, 2, -1) < 0 && errno == EINTR) {
+  }
+  // A pipe's writing end shows an error once no reader is left.
+  if (watch[0].revents == 0 && watch[1].revents != 0) shutdown(kArgumentsChannel, SHUT_RD);
+  return ReadArgumentLine();
+}
+
+// In a copy that took its line: tells the process that made it, which may be gone (no SIGPIPE
+// then: the copy carries its line out all the same).
+inline bool TellTaken(int maker) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction previous {};
+  sigaction(SIGPIPE, &ignore, &previous);
+  const bool told = write(maker, "", 1) == 1;
+  sigaction(SIGPIPE, &previous, nullptr);
+  return told;
+}
+
 // Serves argument lines as described above. Returns the line in the copy that took it, and
 // nothing in the serving process once the input ends (or a copy ends without a line). When no
 // copy can be made, this process takes a line and carries it out itself, serving no more: the
@@ -223,9 +250,9 @@ inline std::optional<std::string> ServeArgumentLines() {
         pollfd next = {kArgumentsChannel, POLLIN, 0};
         if (poll(&next, 1, 0) == 0) workingSet.Own();  // a line already there is taken at once
       }
-      std::optional<std::string> line = ReadArgumentLine();
+      std::optional<std::string> line = pid == 0 ? TakeArgumentLine(atWork[1]) : ReadArgumentLine();
       if (pid == 0) {
-        if (line && write(atWork[1], "", 1) == 1) {
+        if (line && TellTaken(atWork[1])) {
           copyAtWork = atWork[1];
         } else {
           close(atWork[1]);

@@ -30,7 +30,7 @@ std::uint64_t ByteOf(const std::string& id) {
 // The word of the first line: what follows it is what is left of a longer word written before.
 std::string ReadWord(const std::string& path) {
   std::string text;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = std::fopen(path.c_str(), "rbe");
   if (file == nullptr) return text;
   char buffer[64];
   std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
@@ -90,7 +90,7 @@ void CEnCurso::set_Estado(const std::string& estado) {
   // A new state is written aside and renamed into place: a reader never finds half a word, nor
   // an empty file.
   const std::string temp = estadoPath_ + ".nuevo";
-  std::FILE* file = std::fopen(temp.c_str(), "wb");
+  std::FILE* file = std::fopen(temp.c_str(), "wbe");
   if (file == nullptr) platform::RaiseFromErrno(errno);
   const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
   if (std::fclose(file) != 0 || !written) {

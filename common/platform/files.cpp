@@ -238,12 +238,21 @@ struct flock OneByte(short type, std::uint64_t offset) {
 }  // namespace
 
 LockFile::LockFile(const std::string& path) {
+  auto guard = forks::Guard();
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd_ < 0) RaiseFromErrno(errno);
+  forks::Add(*this);
 }
 
 LockFile::~LockFile() {
+  auto guard = forks::Guard();
+  forks::Remove(*this);
   if (fd_ >= 0) ::close(fd_);  // gives back every byte held
+}
+
+void LockFile::InChild() noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 void LockFile::Lock() {

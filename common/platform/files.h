@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/Export.h"
+#include "common/platform/forks.h"
 
 namespace PRESCORA_NS::platform::files {
 
@@ -69,7 +70,9 @@ std::string MoveWithoutReplacing(const std::string& from, const std::string& fol
 // process exclude each other as two processes do; a lock goes with the object, or with the process
 // when it ends however it ends, and is never inherited by a started program. Byte 0 serialises
 // short steps; every other byte may serve as a lock of its own, held as long as needed.
-class LockFile {
+// Its descriptor does not follow a fork of the host: the child lets it go, so the locks stay the
+// parent's alone.
+class LockFile : private forks::Holder {
  public:
   // Opens the file, creating it when missing. Raises the file system's error when it cannot.
   explicit LockFile(const std::string& path);
@@ -86,6 +89,8 @@ class LockFile {
   bool LockedByOther(std::uint64_t offset) const;
 
  private:
+  void InChild() noexcept override;
+
   int fd_ = -1;
 };
 

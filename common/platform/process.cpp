@@ -1,8 +1,10 @@
 #include "common/platform/process.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -10,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <new>
 #include <string>
 
 extern char** environ;
@@ -18,41 +22,56 @@ namespace PRESCORA_NS::platform::process {
 
 namespace {
 
-// The program runs as a background job of a short-lived /bin/sh: the shell starts it and ends at
-// once, so the only child of the host is reaped here within a few milliseconds and the program
-// itself is adopted by init. No fork of the host (it may be large), no thread left behind to reap
-// it, no signal disposition changed, and the arguments never pass through shell parsing: they are
-// the shell's positional parameters.
-constexpr const char* kShell = "/bin/sh";
-constexpr const char* kScript = "\"$0\" \"$@\" &";
 // A program started ahead of need binds every symbol of its libraries as it loads them, while
 // nobody waits: the copies it makes of itself then find them bound, instead of each looking up
 // the ones it is the first to call.
-constexpr const char* kScriptAhead = "LD_BIND_NOW=1 \"$0\" \"$@\" &";
+constexpr const char* kBindNow = "LD_BIND_NOW=1";
 
-// Waits for the intermediate shell, which ends as soon as it has started the program.
-bool Reap(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// The intermediate's stack: posix_spawn needs little, sanitizers more; pages never touched cost
+// nothing.
+constexpr std::size_t kIntermediateStack = 256 * 1024;
+
+struct Launch {
+  const char* program;
+  char* const* argv;
+  char* const* envp;
+  const posix_spawn_file_actions_t* actions;
+  const posix_spawnattr_t* attributes;
+  int result;  // posix_spawn's, written by the intermediate into the host's memory
+};
+
+// The intermediate: starts the program and ends, leaving it to init. It runs in the host's memory
+// while the host's thread is held (vfork), with every signal blocked, so no handler of the host
+// runs here; it calls nothing but posix_spawn, which is made to run in such a process.
+int Intermediate(void* data) {
+  auto* launch = static_cast<Launch*>(data);
+  pid_t pid = 0;
+  launch->result = posix_spawn(&pid, launch->program, launch->actions, launch->attributes,
+                               launch->argv, launch->envp);
+  return 0;  // the end of the process: clone's own exit, nothing of the host's run
 }
 
 // Starts the program; `channel`, when not negative, becomes its descriptor 3 and the program is
-// one started ahead of need. The intermediate shell's process id, or -1 when the start failed.
-pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, int channel) {
+// one started ahead of need. False when the start failed.
+bool Spawn(const std::string& program, const std::vector<std::string>& arguments, int channel) {
   std::vector<std::string> argv_storage;
-  argv_storage.reserve(arguments.size() + 4);
-  argv_storage.emplace_back("sh");
-  argv_storage.emplace_back("-c");
-  argv_storage.emplace_back(channel >= 0 ? kScriptAhead : kScript);
+  argv_storage.reserve(arguments.size() + 1);
   argv_storage.push_back(program);
   for (const auto& a : arguments) argv_storage.push_back(a);
   std::vector<char*> argv;
   argv.reserve(argv_storage.size() + 1);
   for (auto& a : argv_storage) argv.push_back(a.data());
   argv.push_back(nullptr);
+
+  // The host's environment, with the binding of one started ahead of need.
+  std::string bindNow = kBindNow;
+  std::vector<char*> envp;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    if (channel >= 0 && std::strncmp(*e, "LD_BIND_NOW=", 12) == 0) continue;
+    envp.push_back(*e);
+  }
+  if (channel >= 0) envp.push_back(bindNow.data());
+  envp.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
@@ -79,22 +98,54 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   posix_spawnattr_setflags(&attributes,
                            POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, kShell, &actions, &attributes, argv.data(), environ);
+  Launch launch{program.c_str(), argv.data(), envp.data(), &actions, &attributes, -1};
+  void* stack = mmap(nullptr, kIntermediateStack, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (stack != MAP_FAILED) {
+    // No exit signal: the intermediate is a "clone" child, which only __WCLONE waits for.
+    sigset_t previous;
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t intermediate = clone(Intermediate, static_cast<char*>(stack) + kIntermediateStack,
+                                     CLONE_VM | CLONE_VFORK, &launch);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    // It has ended by now (vfork): reaped at once, by its own id.
+    if (intermediate > 0) {
+      while (waitpid(intermediate, nullptr, __WCLONE) < 0 && errno == EINTR) {
+      }
+    }
+    munmap(stack, kIntermediateStack);
+  }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  return rc == 0 ? pid : -1;
+  return launch.result == 0;
 }
 
 }  // namespace
 
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
-  pid_t shell = Spawn(program, arguments, -1);
-  return shell > 0 && Reap(shell);
+  try {
+    return Spawn(program, arguments, -1);
+  } catch (...) {
+    return false;
+  }
+}
+
+WaitingProgram::WaitingProgram() {
+  auto guard = forks::Guard();
+  forks::Add(*this);
 }
 
 WaitingProgram::~WaitingProgram() {
   Drop();
+  auto guard = forks::Guard();
+  forks::Remove(*this);
+}
+
+void WaitingProgram::InChild() noexcept {
+  if (channel_ >= 0) close(channel_);
+  channel_ = -1;
+  // A start begun on another thread of the parent has no thread here: forgotten, never joined.
+  new (&starting_) std::thread();
 }
 
 void WaitingProgram::FinishStart() noexcept {
@@ -124,14 +175,10 @@ void WaitingProgram::Drop() noexcept {
 }
 
 void WaitingProgram::DropStarted() noexcept {
-  if (channel_ >= 0) close(channel_);
+  if (channel_ < 0) return;
+  auto guard = forks::Guard();
+  close(channel_);
   channel_ = -1;
-  ReapShell();
-}
-
-void WaitingProgram::ReapShell() noexcept {
-  if (shell_ > 0) Reap(shell_);
-  shell_ = -1;
 }
 
 std::string WaitingProgram::Versions(const std::vector<std::string>& files) {
@@ -163,6 +210,9 @@ bool WaitingProgram::StartNow(const std::string& program, const std::vector<std:
                               const std::vector<std::string>& watched) noexcept {
   DropStarted();
   try {
+    // The whole start under the guard: a fork of the host meanwhile waits, so that its child
+    // finds the channel either not made or known here, and these members whole.
+    auto guard = forks::Guard();
     watched_ = watched;
     watched_.insert(watched_.begin(), program);
     versions_ = Versions(watched_);
@@ -172,10 +222,9 @@ bool WaitingProgram::StartNow(const std::string& program, const std::vector<std:
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
     int theirs = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
     close(ends[1]);
-    // The shell is reaped later (Drop): the caller does not wait for it now.
-    shell_ = theirs >= 0 ? Spawn(program, arguments, theirs) : -1;
+    const bool started = theirs >= 0 && Spawn(program, arguments, theirs);
     if (theirs >= 0) close(theirs);
-    if (shell_ <= 0) {
+    if (!started) {
       close(ends[0]);
       return false;
     }
@@ -208,7 +257,6 @@ bool WaitingProgram::Release(std::string_view line) noexcept {
       Drop();
       return false;
     }
-    ReapShell();
     return true;
   } catch (...) {
     Drop();

@@ -7,23 +7,26 @@
 #include <vector>
 
 #include "common/Export.h"
+#include "common/platform/forks.h"
 
 namespace PRESCORA_NS::platform::process {
 
 // Starts `program` with `arguments` (argv[1..]) through posix_spawn, standard streams on
-// /dev/null, in a session of its own. The host is never left with a zombie: the child is the
-// grandchild of a short-lived intermediate, or is reaped. False when the start failed.
+// /dev/null, in a session of its own, and returns once it runs. The program is never a child of
+// the host: a short-lived intermediate that shares the host's memory starts it and ends, and is
+// reaped here at once; it is of a kind the host's own wait() and waitpid(-1) never see, and
+// raises no SIGCHLD. False when the start failed.
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments);
 
 // A program started ahead of need, detached as StartDetached starts it, that gets ready and then
 // serves lines sent to its descriptor 3 (a socket), one at a time, until the input ends. Release
 // sends a line and keeps the program for the next; a program dropped (Drop, destruction, the host
-// ending) reads the end of the input and should end. Start does not wait for the short-lived
-// intermediate process: it is reaped by the next Release or Drop (it has long ended by then), so
-// the host holds at most that one until then.
-class WaitingProgram {
+// ending, a fork of the host in the child) reads the end of the input and should end. A program
+// that cannot take a line any more refuses the channel (shutdown of its reading side): Release
+// then fails at once.
+class WaitingProgram : private forks::Holder {
  public:
-  WaitingProgram() = default;
+  WaitingProgram();
   ~WaitingProgram();
   WaitingProgram(const WaitingProgram&) = delete;
   WaitingProgram& operator=(const WaitingProgram&) = delete;
@@ -53,13 +56,12 @@ class WaitingProgram {
   bool StartNow(const std::string& program, const std::vector<std::string>& arguments,
                 const std::vector<std::string>& watched) noexcept;
   void DropStarted() noexcept;
-  void ReapShell() noexcept;
+  void InChild() noexcept override;
   // What the program and the watched files were when it was started (identity, size, times).
   static std::string Versions(const std::vector<std::string>& files);
 
   std::thread starting_;
   int channel_ = -1;
-  int shell_ = -1;  // the intermediate process, not yet reaped
   std::vector<std::string> watched_;
   std::string versions_;
 };

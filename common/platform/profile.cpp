@@ -371,11 +371,18 @@ FolderLock::FolderLock(const std::string& file) {
   auto slash = file.rfind('/');
   std::string folder = slash == std::string::npos ? "." : file.substr(0, slash);
   if (folder.empty()) folder = "/";
-  fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return;
+  {
+    auto guard = forks::Guard();
+    fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    forks::Add(*this);
+  }
+  // Waited for without the guard: a fork of the host must not wait for another process's write.
   while (flock(fd_, LOCK_EX) != 0) {
     if (errno != EINTR) {
+      auto guard = forks::Guard();
+      forks::Remove(*this);
       close(fd_);
       fd_ = -1;
       return;
@@ -384,7 +391,14 @@ FolderLock::FolderLock(const std::string& file) {
 }
 
 FolderLock::~FolderLock() {
+  auto guard = forks::Guard();
+  forks::Remove(*this);
   if (fd_ >= 0) close(fd_);  // closing releases the lock
+}
+
+void FolderLock::InChild() noexcept {
+  close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace PRESCORA_NS::platform::profile

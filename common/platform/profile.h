@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/Export.h"
+#include "common/platform/forks.h"
 
 namespace PRESCORA_NS::platform::profile {
 
@@ -76,8 +77,8 @@ bool Update(const std::string& file, std::string_view section, std::string_view 
 // settings and audit files takes this one lock, so they never interleave. It is taken on the
 // folder itself, which exists whenever its files do: no lock file is left behind (the audit trail
 // makes a file a day), and a folder where the user may not create files still serves. Where the
-// folder cannot be opened, the file itself is locked.
-class FolderLock {
+// folder cannot be opened, the file itself is locked. A fork of the host does not keep it.
+class FolderLock : private forks::Holder {
  public:
   explicit FolderLock(const std::string& file);
   ~FolderLock();
@@ -86,6 +87,8 @@ class FolderLock {
   bool Held() const { return fd_ >= 0; }
 
  private:
+  void InChild() noexcept override;
+
   int fd_ = -1;
 };
 

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,6 +105,50 @@ TEST(LauncherCopies, ACopyEndsWithItsThreadsObjectsAndItsStatus) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
   // The thread's object ended first; the process's never did.
   EXPECT_EQ(said, "hilosalida");
+}
+
+// A copy whose maker is gone takes a line that had already come, and refuses the channel to any
+// later one: the sender learns it at once, while the copy still lives.
+TEST(LauncherCopies, ACopyWhoseMakerIsGoneTakesOnlyALineAlreadyThere) {
+  for (const bool lineFirst : {true, false}) {
+    SCOPED_TRACE(lineFirst);
+    int channel[2], maker[2], decided[2], gate[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, channel), 0);
+    ASSERT_EQ(pipe(maker), 0);
+    ASSERT_EQ(pipe(decided), 0);
+    ASSERT_EQ(pipe(gate), 0);
+    if (lineFirst) {
+      ASSERT_EQ(send(channel[0], "IDPres=A\n", 9, MSG_NOSIGNAL), 9);
+    }
+    close(maker[0]);  // the maker is gone
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(gate[1]);
+      dup2(channel[1], executor::kArgumentsChannel);
+      const auto line = executor::TakeArgumentLine(maker[1]);
+      const bool told = executor::TellTaken(maker[1]);  // no SIGPIPE
+      (void)!write(decided[1], "", 1);
+      char c;
+      (void)!read(gate[0], &c, 1);  // still alive while the sender tries
+      _exit(!line ? 2 : *line == "IDPres=A" && !told ? 1 : 3);
+    }
+    ASSERT_GT(pid, 0);
+    close(channel[1]);
+    close(maker[1]);
+    close(decided[1]);
+    close(gate[0]);
+    char c;
+    ASSERT_EQ(read(decided[0], &c, 1), 1);
+    if (!lineFirst) {
+      EXPECT_EQ(send(channel[0], "IDPres=B\n", 9, MSG_NOSIGNAL), -1);
+      EXPECT_EQ(errno, EPIPE);
+    }
+    close(gate[1]);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (lineFirst ? 1 : 2)) << status;
+    for (int fd : {channel[0], decided[0]}) close(fd);
+  }
 }
 
 }  // namespace

@@ -169,4 +169,53 @@ TEST_F(StartDetachedTest, WaitingProgramGetsItsLinesOrTheEnd) {
   EXPECT_EQ(WaitForLine(dir_ / "second"), "end");
 }
 
+// The host's own wait() gets its own children only: nothing the library started is ever left
+// for it, not even for a moment after a start.
+TEST_F(StartDetachedTest, HostsOwnWaitGetsItsOwnChild) {
+  fs::path script = Script("exit 0");
+  const pid_t own = fork();
+  if (own == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    _exit(7);
+  }
+  ASSERT_GT(own, 0);
+  process::WaitingProgram ahead;
+  ASSERT_TRUE(ahead.Start(script, {}));
+  ASSERT_TRUE(process::StartDetached(script, {}));
+  int status = 0;
+  EXPECT_EQ(wait(&status), own);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+}
+
+// A host that forks without exec leaves its child no hold on a waiting program: the program reads
+// the end of its input when the parent drops it, though the child lives on, and the child cannot
+// hand it a line.
+TEST_F(StartDetachedTest, AForkedChildOfTheHostHoldsNoWaitingProgram) {
+  fs::path script = Script(
+      "while IFS= read -r line <&3; do echo \"line:$line\" > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"; "
+      "done; echo end > \"$1.end.tmp\"; mv \"$1.end.tmp\" \"$1.end\"");
+  process::WaitingProgram ahead;
+  ASSERT_TRUE(ahead.Start(script, {(dir_ / "ahead").string()}));
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(gate[1]);
+    const bool handed = ahead.Release("IDPres=hijo");
+    char c;
+    (void)!read(gate[0], &c, 1);  // lives until the parent has looked
+    _exit(handed ? 1 : 0);
+  }
+  ASSERT_GT(child, 0);
+  close(gate[0]);
+  ahead.Drop();
+  EXPECT_EQ(WaitForLine(dir_ / "ahead.end"), "end");
+  EXPECT_FALSE(fs::exists(dir_ / "ahead")) << "the child handed it a line";
+  close(gate[1]);
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 }  // namespace

@@ -2,8 +2,13 @@
 // executor.exe started by it from the library folder, the simulator on a loopback port.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -322,6 +327,42 @@ TEST_F(Dispensing, ALauncherWaitsForTheNextRequestAndEndsWithTheFrontObject) {
     for (int pid : waiting) EXPECT_TRUE(WaitFor([&] { return Ended(pid); }, 10s)) << "old one";
   }
   EXPECT_TRUE(WaitFor([] { return Launchers(false) == 0; }, 10s));
+}
+
+// A launcher killed while it waits (by an administrator, or by the system short of memory) costs
+// no dispensing a fallback: the copy it kept waiting takes no request any more, and the front
+// object's hand-over starts a launcher the ordinary way.
+TEST_F(Dispensing, AKilledLauncherCostsNoDispensingAFallback) {
+  StartSimulator({}, {{"Asincrono.PeticionTimeOut", "5"}});
+  const auto parentOf = [](int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+    std::string state;
+    int parent = 0;
+    rest >> state >> parent;
+    return parent;
+  };
+  int n = 0;
+  for (int signal : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(signal);
+    {
+      ns::CInterface front;
+      // The launcher and the copy it keeps waiting; the launcher is the copy's parent.
+      ASSERT_TRUE(WaitFor([] { return WaitingLaunchers().size() == 2; }, 10s));
+      const std::set<int> waiting = WaitingLaunchers();
+      int launcher = 0;
+      for (int pid : waiting)
+        if (waiting.count(parentOf(pid)) == 0) launcher = pid;
+      ASSERT_GT(launcher, 0);
+      ASSERT_EQ(kill(launcher, signal), 0);
+      ASSERT_TRUE(WaitFor([&] { return Ended(launcher); }, 10s));
+      const std::string id = "RX000000000" + std::to_string(++n);
+      EXPECT_TRUE(Dispense(front, id).DispensacionRealizada());
+      EXPECT_TRUE(simulator_->EsperarLinea("solicitudDispensacion " + id + " aceptada: 0000"));
+    }
+    EXPECT_TRUE(WaitFor([] { return Launchers(false) == 0; }, 10s));
+  }
 }
 
 // The launcher on its own, against audit records prepared by the test: only a recorded fallback
