@@ -4,6 +4,7 @@
 
 #include "common/platform/convert.h"
 #include "common/platform/profile.h"
+#include "common/platform/soap.h"
 
 namespace PRESCORA_NS {
 
@@ -69,6 +70,13 @@ int32_t TamanioMaximoRespuesta(const std::string& strFile) noexcept {
   } catch (...) {
     return 0;
   }
+}
+
+std::string DestinationText(const platform::soap::Client& client) {
+  std::string text = "Las peticiones al servicio web se envían a " + client.Destination();
+  if (client.DestinationElsewhere())
+    text += ", otro servidor que el de la descripción del servicio";
+  return text;
 }
 
 std::string AddBackslash(std::string_view strPath) noexcept {

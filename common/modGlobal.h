@@ -12,6 +12,10 @@
 
 namespace PRESCORA_NS {
 
+namespace platform::soap {
+class Client;
+}
+
 // Library title and version: "Interface" or "Initiator", 1.2.
 inline constexpr const char* kLibraryTitle = PRESCORA_TITLE;
 inline constexpr int kVersionMajor = PRESCORA_VERSION_MAJOR;
@@ -32,6 +36,11 @@ std::string GetPrivateProfileStringEx(const std::string& strFile, std::string_vi
 // settings file (its leading number); 0 when absent, not a number or out of range, which leaves
 // the SOAP client's own limit.
 int32_t TamanioMaximoRespuesta(const std::string& strFile) noexcept;
+
+// For the message log, once a SOAP client has read its description: where its calls go, and
+// whether that is another server than the description's (allowed, as real services do, but then
+// the log tells it).
+std::string DestinationText(const platform::soap::Client& client);
 
 // The path with a trailing "/" unless it already ends with one; "" gives "/".
 std::string AddBackslash(std::string_view strPath) noexcept;

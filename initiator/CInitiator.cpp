@@ -103,16 +103,19 @@ bool CInitiator::ConectarServicio() noexcept {
       soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
     soapClient_->ConnectorProperty("MaxResponseSize", maxResponseSize);
     if (utilizarProxy) {
-      soapClient_->mssoapinit(servicio);
+      // The proxy before the description: a pharmacy's network may reach the service only
+      // through it, the description as much as the call.
       soapClient_->ConnectorProperty("UseProxy", usarProxy);
       soapClient_->ConnectorProperty("ProxyPort", convert::ToInt32(puerto));
       soapClient_->ConnectorProperty("ProxyServer", servidor);
       soapClient_->ConnectorProperty("ProxyUser", usuario);
       soapClient_->ConnectorProperty("ProxyPassword", password);
+      soapClient_->mssoapinit(servicio);
     } else {
       soapClient_->ClientProperty("ServerHTTPRequest", true);
       soapClient_->mssoapinit(servicio);
     }
+    objLog().Writeln("CInitiator.ConectarServicio:" + DestinationText(*soapClient_));
 
     conectado_ = true;
     result = true;

@@ -255,8 +255,8 @@ bool CExecutor::ConectarServicio() noexcept {
         if (convert::IsNumeric(timeOut))
           soapClient_->ConnectorProperty("Timeout", convert::ToInt32(timeOut));
         soapClient_->ConnectorProperty("MaxResponseSize", maxResponseSize);
-        soapClient_->mssoapinit(nombreServicio_);
-
+        // The proxy before the description: a pharmacy's network may reach the service only
+        // through it, the description as much as the call.
         if (applyProxy) {
           soapClient_->ConnectorProperty("UseProxy", useProxy);
           soapClient_->ConnectorProperty("ProxyPort", convert::ToInt32(puerto));
@@ -264,6 +264,8 @@ bool CExecutor::ConectarServicio() noexcept {
           soapClient_->ConnectorProperty("ProxyUser", usuario);
           soapClient_->ConnectorProperty("ProxyPassword", password);
         }
+        soapClient_->mssoapinit(nombreServicio_);
+        objLog().Writeln(Prefix() + kConectar + ":" + DestinationText(*soapClient_));
 
         conectado_ = true;
         if (events_ != nullptr) events_->AlConectar();

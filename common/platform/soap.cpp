@@ -27,6 +27,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "common/platform/errors.h"
@@ -147,6 +148,21 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
+// Only the spaces around an attribute: a parser has already turned the line breaks and tabs
+// written in it into spaces, so what remains of them came as character references.
+std::string TrimSpaces(std::string_view s) {
+  const std::size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  return std::string(s.substr(b, s.find_last_not_of(' ') - b + 1));
+}
+
+// Whether an address may go into a request line: no control character and no white space, so
+// that none can end the line and start a header or a second request.
+bool Clean(std::string_view address) {
+  return std::none_of(address.begin(), address.end(),
+                      [](unsigned char c) { return c <= ' ' || c == 0x7f; });
+}
+
 // The URL without its user information, for messages.
 std::string RedactUrl(const std::string& url) {
   return text::MaskUserInfo(url);
@@ -240,21 +256,34 @@ struct Description {
   std::vector<Operation> operations;
 };
 
-xmlNodePtr Named(const std::vector<xmlNodePtr>& nodes, const std::string& name) {
-  for (xmlNodePtr n : nodes)
-    if (Attr(n, "name") == name) return n;
-  return nullptr;
+// The elements by their name attribute, the first of each name, for lookups in constant time: a
+// description of thousands of operations is read in time linear in its size.
+using ByName = std::unordered_map<std::string, xmlNodePtr>;
+
+ByName Index(const std::vector<xmlNodePtr>& nodes) {
+  ByName index;
+  index.reserve(nodes.size());
+  for (xmlNodePtr n : nodes) index.emplace(Attr(n, "name"), n);
+  return index;
 }
 
-Description ReadDescription(xml::Document& doc, const std::string& where) {
+xmlNodePtr Named(const ByName& index, const std::string& name) {
+  const auto found = index.find(name);
+  return found == index.end() ? nullptr : found->second;
+}
+
+// `expired` is asked now and then, and raises when the time for the reading is up.
+template <typename Expired>
+Description ReadDescription(xml::Document& doc, const std::string& where, const Expired& expired) {
   xmlNodePtr root = doc.documentElement().raw();
   if (!Is(root, kNsWsdl, "definitions"))
     Fail(errSoapDescriptionInvalid,
          "El documento " + where + " no es una descripción de servicio WSDL 1.1");
   const std::string targetNs = Attr(root, "targetNamespace");
-  const auto messages = Children(root, kNsWsdl, "message");
-  const auto portTypes = Children(root, kNsWsdl, "portType");
-  const auto bindings = Children(root, kNsWsdl, "binding");
+  const ByName messages = Index(Children(root, kNsWsdl, "message"));
+  const ByName portTypes = Index(Children(root, kNsWsdl, "portType"));
+  const ByName bindings = Index(Children(root, kNsWsdl, "binding"));
+  expired();
 
   // The first port with a SOAP 1.1 address, and its binding.
   Description d;
@@ -265,7 +294,7 @@ Description ReadDescription(xml::Document& doc, const std::string& where) {
       if (!address) continue;
       xmlNodePtr b = Named(bindings, Resolve(port, Attr(port, "binding")).local);
       if (!b || !Child(b, kNsWsdlSoap, "binding")) continue;
-      d.address = Trim(Attr(address, "location"));
+      d.address = TrimSpaces(Attr(address, "location"));
       binding = b;
       break;
     }
@@ -274,12 +303,18 @@ Description ReadDescription(xml::Document& doc, const std::string& where) {
   if (!binding || d.address.empty())
     Fail(errSoapDescriptionInvalid,
          "La descripción de servicio " + where + " no tiene ningún puerto SOAP 1.1 con dirección");
+  if (!Clean(d.address))
+    Fail(errSoapDescriptionInvalid, "La dirección del servicio en la descripción " + where +
+                                        " contiene caracteres de control o espacios");
 
   std::string bindingStyle = Attr(Child(binding, kNsWsdlSoap, "binding"), "style");
   if (bindingStyle.empty()) bindingStyle = "document";
   xmlNodePtr portType = Named(portTypes, Resolve(binding, Attr(binding, "type")).local);
+  const ByName abstract = Index(Children(portType, kNsWsdl, "operation"));
 
+  std::size_t seen = 0;
   for (xmlNodePtr bop : Children(binding, kNsWsdl, "operation")) {
+    if (++seen % 512 == 0) expired();
     Operation op;
     op.name = Attr(bop, "name");
     if (op.name.empty()) continue;
@@ -297,7 +332,7 @@ Description ReadDescription(xml::Document& doc, const std::string& where) {
     if (op.encodingStyle.empty()) op.encodingStyle = kNsEncoding;
 
     // The input message of the abstract operation, and its parts.
-    xmlNodePtr aop = portType ? Named(Children(portType, kNsWsdl, "operation"), op.name) : nullptr;
+    xmlNodePtr aop = Named(abstract, op.name);
     xmlNodePtr input = Child(aop, kNsWsdl, "input");
     xmlNodePtr message =
         input ? Named(messages, Resolve(input, Attr(input, "message")).local) : nullptr;
@@ -358,6 +393,7 @@ struct HttpAnswer {
   std::string body;
   std::string charset;    // of the Content-Type header, "" when none
   std::string location;   // of a redirection
+  std::string address;    // the URL that answered, after any redirection
   std::size_t limit = 0;  // the most body bytes taken, once decoded
 };
 
@@ -415,6 +451,7 @@ int DefaultPort(const std::string& scheme) {
 // `defaultScheme` applies (proxies); `defaultPort` 0 takes the scheme's own.
 bool ParseUrl(std::string_view text, Url& url, const char* defaultScheme = nullptr,
               int defaultPort = 0) {
+  if (!Clean(text)) return false;
   std::string_view rest = text;
   const std::size_t sep = rest.find("://");
   if (sep != std::string_view::npos) {
@@ -665,7 +702,7 @@ class Watchdog {
   bool Timed() const { return timed_; }
   static void TimedSocket(int socket) { timedSocket = socket; }
 
-  void Arm(httplib::Client* client, Clock::time_point deadline) {
+  void Arm(httplib::ClientImpl* client, Clock::time_point deadline) {
     if (timed_) {
       timerFired = 0;
       const auto left =
@@ -715,7 +752,7 @@ class Watchdog {
 
   std::mutex mutex_;
   std::condition_variable woken_;
-  httplib::Client* client_ = nullptr;
+  httplib::ClientImpl* client_ = nullptr;
   Clock::time_point deadline_;
   unsigned long armed_ = 0;
   bool fired_ = false;
@@ -821,11 +858,148 @@ bool Resolves(const std::string& host) {
 constexpr int kMaxRedirects = 5;
 constexpr int kEnvironmentProxyPort = 1080;  // curl's, for a proxy variable without port
 
+// The head of an answer (status line and header fields) is bounded: past these a server could
+// make the client keep header lines without end until the time-out. Generous for any service
+// behind balancers and firewalls that add their own fields.
+constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+constexpr std::size_t kMaxHeadLines = 200;
+
+// The head of the answer under way on this thread: counted while it is read, until the
+// exchange's response handler sees it whole.
+struct Head {
+  std::size_t bytes = 0;
+  std::size_t lines = 0;
+  bool whole = false;
+  bool tooLarge = false;
+};
+
+thread_local Head* currentHead = nullptr;
+
+// A connection's bytes as the HTTP library reads them: buffered (it reads a head a byte at a
+// time) and, while the head is read, counted: past its bounds the read fails, and the exchange
+// with it.
+class BoundedStream final : public httplib::Stream {
+ public:
+  BoundedStream(int fd, SSL* ssl, timeval readTimeout, timeval writeTimeout)
+      : fd_(fd), ssl_(ssl), read_(readTimeout), write_(writeTimeout), head_(currentHead) {}
+
+  bool is_readable() const override {
+    return begin_ < end_ || (ssl_ && SSL_pending(ssl_) > 0) || Wait(POLLIN, read_);
+  }
+  bool is_writable() const override { return Wait(POLLOUT, write_); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (begin_ == end_) {
+      const ssize_t n = Fill();
+      if (n <= 0) return n;
+    }
+    std::size_t take = std::min(size, end_ - begin_);
+    if (head_ && !head_->whole) {
+      head_->bytes += take;
+      head_->lines +=
+          static_cast<std::size_t>(std::count(buffer_ + begin_, buffer_ + begin_ + take, '\n'));
+      if (head_->bytes > kMaxHeadBytes || head_->lines > kMaxHeadLines) {
+        head_->tooLarge = true;
+        return -1;
+      }
+    }
+    std::memcpy(ptr, buffer_ + begin_, take);
+    begin_ += take;
+    return static_cast<ssize_t>(take);
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    if (!is_writable()) return -1;
+    if (!ssl_) {
+      ssize_t n;
+      do n = ::send(fd_, ptr, size, MSG_NOSIGNAL);
+      while (n < 0 && errno == EINTR);
+      return n;
+    }
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, INT32_MAX));
+    for (;;) {
+      const int n = SSL_write(ssl_, ptr, chunk);
+      if (n > 0) return n;
+      const int error = SSL_get_error(ssl_, n);
+      if ((error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ) || !is_writable())
+        return -1;
+    }
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip.clear();
+    port = 0;
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    ip.clear();
+    port = 0;
+  }
+  socket_t socket() const override { return fd_; }
+
+ private:
+  bool Wait(short events, timeval limit) const {
+    pollfd p{fd_, events, 0};
+    const long ms = limit.tv_sec * 1000 + limit.tv_usec / 1000;
+    int n;
+    do n = ::poll(&p, 1, static_cast<int>(std::min<long>(ms, INT32_MAX)));
+    while (n < 0 && errno == EINTR);
+    return n == 1;
+  }
+
+  ssize_t Fill() {
+    begin_ = end_ = 0;
+    for (;;) {
+      if (!(ssl_ && SSL_pending(ssl_) > 0) && !Wait(POLLIN, read_)) return -1;
+      ssize_t n;
+      if (!ssl_) {
+        n = ::recv(fd_, buffer_, sizeof buffer_, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+      } else {
+        const int got = SSL_read(ssl_, buffer_, sizeof buffer_);
+        if (got <= 0) {
+          const int error = SSL_get_error(ssl_, got);
+          if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) continue;
+          return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+        }
+        n = got;
+      }
+      end_ = static_cast<std::size_t>(n);
+      return n;
+    }
+  }
+
+  int fd_;
+  SSL* ssl_;
+  timeval read_, write_;
+  Head* head_;
+  char buffer_[4096];
+  std::size_t begin_ = 0, end_ = 0;
+};
+
+// The HTTP library's client (plain or TLS) reading through a BoundedStream.
+template <typename Base>
+class Connection final : public Base {
+ public:
+  using Base::Base;
+
+ private:
+  bool process_socket(const typename Base::Socket& socket,
+                      std::function<bool(httplib::Stream&)> callback) override {
+    BoundedStream stream(
+        socket.sock, socket.ssl,
+        timeval{this->read_timeout_sec_, static_cast<suseconds_t>(this->read_timeout_usec_)},
+        timeval{this->write_timeout_sec_, static_cast<suseconds_t>(this->write_timeout_usec_)});
+    return callback(stream);
+  }
+};
+
 }  // namespace
 
 struct Client::Impl {
   Description description;
   bool initialised = false;
+  std::string descriptionHost;  // the server the description came from, "" for a file
   std::string detail;
 
   std::optional<bool> useProxy;
@@ -840,7 +1014,7 @@ struct Client::Impl {
 
   // The connection of the last exchange, kept open for the next one to the same server by the
   // same way (the description and then the call).
-  std::unique_ptr<httplib::Client> http;
+  std::unique_ptr<httplib::ClientImpl> http;
   std::string httpKey;
   std::unique_ptr<Watchdog> watchdog;  // after the client: it goes first
 
@@ -904,7 +1078,7 @@ struct Client::Impl {
   }
 
   // The client for a server by a route, reused while both stay the same.
-  httplib::Client& ClientFor(const Url& url, const Route& route) {
+  httplib::ClientImpl& ClientFor(const Url& url, const Route& route) {
     std::string ca = caFile;
     if (ca.empty())
       if (const char* env = std::getenv("PRESCORA_CA_FILE")) ca = env;
@@ -919,12 +1093,17 @@ struct Client::Impl {
     // HTTPS through a proxy connects to the proxy and opens the tunnel itself (OpenTunnel): the
     // library's own tunnel deadlocks on a refusal that closes the connection.
     const bool tunnel = route.viaProxy && url.scheme == "https";
-    Url proxy;
-    proxy.host = route.host;
-    proxy.ipv6 = route.host.find(':') != std::string::npos;
-    proxy.port = route.port;
-    auto client = std::make_unique<httplib::Client>(
-        tunnel ? "https://" + proxy.Host() + ":" + std::to_string(proxy.port) : url.Origin());
+    const std::string& host = tunnel ? route.host : url.host;
+    const int port = tunnel ? route.port : url.port;
+    std::unique_ptr<httplib::ClientImpl> client;
+    SSL_CTX* ctx = nullptr;
+    if (url.scheme == "https") {
+      auto secure = std::make_unique<Connection<httplib::SSLClient>>(host, port);
+      ctx = secure->ssl_context();
+      client = std::move(secure);
+    } else {
+      client = std::make_unique<Connection<httplib::ClientImpl>>(host, port);
+    }
     client->set_keep_alive(true);
     if (watchdog && watchdog->Timed())
       client->set_socket_options([](socket_t socket) { Watchdog::TimedSocket(socket); });
@@ -936,7 +1115,6 @@ struct Client::Impl {
     client->set_decompress(true);
     if (route.viaProxy && !tunnel) client->set_proxy(route.host, route.port);
     if (url.scheme == "https") {
-      SSL_CTX* ctx = client->ssl_context();
       if (!ctx) Fail(errSoapTls, "No se puede iniciar la conexión segura (TLS)");
       X509_STORE* store = nullptr;
       if (ca.empty()) {
@@ -974,29 +1152,59 @@ struct Client::Impl {
   }
 
   // One HTTP exchange: a GET when `post` is null (redirections followed), else a SOAP POST.
+  // `deadline` bounds the whole transfer, redirections included (by default Timeout from now).
+  // The answer's `address` is the URL that gave it.
   HttpAnswer Transfer(const std::string& url, const std::string* post,
-                      const std::string& soapAction) {
+                      const std::string& soapAction,
+                      std::optional<Clock::time_point> until = std::nullopt) {
     InitTransport();
     QuietPipe quiet;
     const std::string target = RedactUrl(url);
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const Clock::time_point deadline =
+        until ? *until : Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (!watchdog) watchdog = std::make_unique<Watchdog>();
     std::string address = url;
+    Url first;
     for (int hop = 0;; ++hop) {
       Url parsed;
       if (!ParseUrl(address, parsed) || (parsed.scheme != "http" && parsed.scheme != "https"))
         Fail(errSoapTransport, "Fallo del transporte HTTP con " + target +
                                    ": dirección no válida o protocolo no admitido (" +
                                    RedactUrl(address) + ")");
+      if (hop == 0) first = parsed;
       HttpAnswer answer = Exchange(parsed, post, soapAction, deadline, target);
+      answer.address = address;
       const bool redirected = answer.status == 301 || answer.status == 302 ||
                               answer.status == 303 || answer.status == 307 || answer.status == 308;
-      if (post || !redirected || Trim(answer.location).empty()) return answer;
+      const std::string location = TrimSpaces(answer.location);
+      if (post || !redirected || location.empty()) return answer;
       if (hop == kMaxRedirects)
         Fail(errSoapTransport, "Fallo del transporte HTTP con " + target + ": más de " +
                                    std::to_string(kMaxRedirects) + " redirecciones");
-      address = Follow(parsed, answer.location);
+      if (!Clean(location))
+        Fail(errSoapTransport, "Fallo del transporte HTTP con " + target +
+                                   ": la redirección lleva caracteres de control o espacios");
+      address = Follow(parsed, location);
+      Url next;
+      if (ParseUrl(address, next)) CheckRedirection(first, parsed, next, target);
     }
+  }
+
+  // A redirection stays with the server asked: the same host and port (or the same host's own
+  // HTTPS port, when it moves from HTTP to HTTPS), never from HTTPS back to HTTP. Elsewhere the
+  // description, and with it the address that receives the user's key, would be another's.
+  static void CheckRedirection(const Url& first, const Url& from, const Url& to,
+                               const std::string& target) {
+    if (from.scheme == "https" && to.scheme != "https")
+      Fail(errSoapTransport, "Fallo del transporte HTTP con " + target +
+                                 ": se rechaza la redirección de https a " +
+                                 RedactUrl(to.Origin()) + " (sin cifrar)");
+    const bool upgraded = from.scheme == "http" && to.scheme == "https" &&
+                          from.port == DefaultPort("http") && to.port == DefaultPort("https");
+    if (!IEquals(to.host, first.host) || (to.port != from.port && !upgraded))
+      Fail(errSoapTransport, "Fallo del transporte HTTP con " + target +
+                                 ": se rechaza la redirección a otro servidor (" +
+                                 RedactUrl(to.Origin()) + ")");
   }
 
   HttpAnswer Exchange(const Url& url, const std::string* post, const std::string& soapAction,
@@ -1004,7 +1212,7 @@ struct Client::Impl {
     const Route route = RouteFor(url);
     const bool viaProxy = route.viaProxy;
     const std::string proxyName = route.shown;
-    httplib::Client& client = ClientFor(url, route);
+    httplib::ClientImpl& client = ClientFor(url, route);
     const Clock::time_point started = Clock::now();
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - started);
     const auto timeout = [&] {
@@ -1045,8 +1253,10 @@ struct Client::Impl {
     HttpAnswer answer;
     answer.limit = static_cast<std::size_t>(maxResponseBytes);
     bool tooLarge = false;
-    req.response_handler = [&answer](const httplib::Response& res) {
+    Head head;
+    req.response_handler = [&answer, &head](const httplib::Response& res) {
       answer.status = res.status;  // known even if the body is then cut short
+      head.whole = true;
       return true;
     };
     req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
@@ -1065,6 +1275,7 @@ struct Client::Impl {
     if (!url.ipv6 && !IsAddress(AF_INET, url.host, address)) tunnel.serverName = url.host;
     tunnel.deadline = deadline;
     currentTunnel = viaProxy && url.scheme == "https" ? &tunnel : nullptr;
+    currentHead = &head;
     tlsVerifyError = X509_V_OK;
     ERR_clear_error();
     // A request that must not go twice (a call of the service) never goes over a connection kept
@@ -1077,11 +1288,14 @@ struct Client::Impl {
         return client.send(req);
       } catch (...) {
         watchdog->Disarm();  // it must not stop a client that may be gone
+        currentTunnel = nullptr;
+        currentHead = nullptr;
         throw;
       }
     }();
     const bool fired = watchdog->Disarm();
     currentTunnel = nullptr;
+    currentHead = nullptr;
     const int connectStatus = tunnel.failed ? tunnel.status : 0;
     const httplib::Error error = result.error();
     if (result) {
@@ -1090,6 +1304,11 @@ struct Client::Impl {
       answer.location = result->get_header_value("Location");
     }
     const bool late = fired || Clock::now() >= deadline;
+    if (head.tooLarge)
+      Fail(errSoapTransport, "La respuesta de " + target +
+                                 " trae una cabecera HTTP demasiado grande (más de " +
+                                 std::to_string(kMaxHeadLines) + " líneas o " +
+                                 std::to_string(kMaxHeadBytes) + " bytes)");
 
     // A proxy that refuses a request often closes the connection without reading the body, so
     // the refusal may come with a reset: the status read before it still tells.
@@ -1289,18 +1508,30 @@ Client::Client() : impl_(std::make_unique<Impl>()) {}
 Client::~Client() = default;
 
 void Client::mssoapinit(const std::string& location) {
-  impl_->initialised = false;
-  impl_->description = {};
+  Impl& d = *impl_;
+  d.initialised = false;
+  d.description = {};
+  d.descriptionHost.clear();
   const std::string where = RedactUrl(location);
   const std::string trimmed = Trim(location);
   if (trimmed.empty())
     Fail(errSoapDescriptionUnreachable, "No se ha indicado la ubicación de la descripción WSDL");
+  // Download and reading together within Timeout: a description built to be slow to read must
+  // not hold the caller longer than a slow server could.
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(d.timeoutMs);
+  const auto expired = [&] {
+    if (Clock::now() >= deadline)
+      Fail(errSoapTimeout, "No se puede leer la descripción WSDL " + where +
+                               ": se agotó el tiempo de espera (" + std::to_string(d.timeoutMs) +
+                               " ms)");
+  };
 
   xml::Document doc;
+  bool secure = false;
   if (IStartsWith(trimmed, "http://") || IStartsWith(trimmed, "https://")) {
     HttpAnswer answer;
     try {
-      answer = impl_->Transfer(trimmed, nullptr, "");
+      answer = d.Transfer(trimmed, nullptr, "", deadline);
     } catch (const Failure& f) {
       // The transport's own number says why (time-out, TLS, proxy...).
       Fail(f.Number(), "No se puede leer la descripción WSDL " + where + ": " + f.Description());
@@ -1309,9 +1540,14 @@ void Client::mssoapinit(const std::string& location) {
       Fail(errSoapDescriptionUnreachable, "No se puede leer la descripción WSDL " + where +
                                               ": el servidor respondió HTTP " +
                                               std::to_string(answer.status));
+    Url from;
+    if (ParseUrl(answer.address, from)) {
+      secure = from.scheme == "https";
+      d.descriptionHost = from.host;
+    }
     if (!doc.LoadBytes(answer.body, answer.charset))
       Fail(errSoapDescriptionInvalid,
-           "La descripción WSDL " + where + " no es XML: " + impl_->Scrub(doc.parseError()));
+           "La descripción WSDL " + where + " no es XML: " + d.Scrub(doc.parseError()));
   } else {
     std::string path = trimmed;
     if (IStartsWith(path, "file://")) path = path.substr(7);
@@ -1323,8 +1559,33 @@ void Client::mssoapinit(const std::string& location) {
       Fail(errSoapDescriptionInvalid,
            "La descripción WSDL " + where + " no es XML: " + doc.parseError());
   }
-  impl_->description = ReadDescription(doc, where);
-  impl_->initialised = true;
+  expired();
+  Description description = ReadDescription(doc, where, expired);
+  // What came encrypted sends the user's key encrypted: a description read over HTTPS that names
+  // a plain HTTP address would put the key and the patient's TIS on the wire in clear.
+  Url address;
+  if (secure && (!ParseUrl(description.address, address) || address.scheme != "https"))
+    Fail(errSoapDescriptionInvalid, "La descripción de servicio " + where +
+                                        " se leyó por https pero su dirección no es https (" +
+                                        RedactUrl(description.address) + ")");
+  d.description = std::move(description);
+  d.initialised = true;
+}
+
+std::string Client::Destination() const {
+  const Impl& d = *impl_;
+  Url url;
+  const std::string& address = d.endPoint.empty() ? d.description.address : d.endPoint;
+  if (!d.initialised || !ParseUrl(address, url)) return {};
+  return url.scheme + "://" + url.HostHeader();
+}
+
+bool Client::DestinationElsewhere() const {
+  const Impl& d = *impl_;
+  Url url;
+  const std::string& address = d.endPoint.empty() ? d.description.address : d.endPoint;
+  return d.initialised && !d.descriptionHost.empty() && ParseUrl(address, url) &&
+         !IEquals(url.host, d.descriptionHost);
 }
 
 void Client::ClientProperty(std::string_view name, const PropertyValue& value) {

@@ -2,7 +2,11 @@
 // operations with a node list argument and hands back the answer's return part as a node list.
 //
 // Transport: cpp-httplib over OpenSSL, HTTP/1.1 with keep-alive; gzip and deflate answers are
-// accepted; a description's address follows up to 5 redirections (http and https only). TLS
+// accepted; an answer's head is bounded in lines and bytes. A description's address follows up to
+// 5 redirections, each to the same host and port (or from http to the same host's https), never
+// from https to http; a description read over https must give an https address; an address with
+// control characters or white space is refused. Download and reading of a description are
+// bounded together by Timeout. TLS
 // verifies the server's certificate and name against the system's certificate authorities; the
 // connector property SSLCAFile (or, when it is not set, the environment variable
 // PRESCORA_CA_FILE) names a file of further authorities to trust. Until UseProxy is set, the
@@ -84,6 +88,10 @@ class Client {
   std::optional<xml::NodeList> Call(std::string_view operation, const xml::NodeList& argument);
   // The detail text of the last SOAP fault, "" when the last call raised none.
   std::string detail() const;
+  // Where calls go: scheme://host[:port] of the address (or EndPointURL), "" before mssoapinit.
+  std::string Destination() const;
+  // Whether that host is not the one the description was downloaded from (a file: never).
+  bool DestinationElsewhere() const;
 
  private:
   struct Impl;

@@ -18,6 +18,7 @@
 #include "interface/CFileAdmin.h"
 #include "interface/CInterface.h"
 #include "interface/modGlobalInterface.h"
+#include "support/ProxyOnlyService.h"
 #include "support/SampleRequest.h"
 
 namespace e2e {
@@ -393,6 +394,30 @@ TEST_F(Dispensing, LauncherMovesItsAnswerAsideOnlyAfterAFallback) {
     EXPECT_EQ(Exists("Recibidos/" + c.id + ".xml"), !c.late);
     EXPECT_EQ(Exists("Retrasados/" + c.id + ".xml"), c.late);
   }
+}
+
+// On a network that reaches the service only through the proxy, the launcher reads the
+// description through it as well as it sends the call. The description's address names another
+// host (the same server by another name): allowed, and the log says so.
+TEST_F(Dispensing, WithTheProxyOnTheDescriptionAndTheCallBothGoThroughIt) {
+  StartSimulator();
+  proxy_only::Tinyproxy proxy;
+  ASSERT_TRUE(proxy.Ready()) << "tinyproxy did not start";
+  proxy_only::Gate gate(simulator_->Base(), "localhost");
+  Settings({{"Configuracion.Servicio", gate.Url()},
+            {"Proxy.UtilizarProxy", "1"},
+            {"Proxy.UsarProxy", "1"},
+            {"Proxy.Servidor", "127.0.0.1"},
+            {"Proxy.Puerto", std::to_string(proxy.Port())}});
+  ns::CInterface front;
+  ASSERT_TRUE(front.Enabled());
+  ns::CRespuestaPeticion response = Dispense(front, "RX0000000001");
+  EXPECT_TRUE(response.DispensacionRealizada()) << Log();
+  EXPECT_TRUE(front.Errores().empty());
+  EXPECT_EQ(gate.Refused(), 0);
+  EXPECT_EQ(gate.Forwarded(), 2);
+  EXPECT_TRUE(LogHas("CExecutor.ConectarServicio:Las peticiones al servicio web se envían a " +
+                     gate.Address() + ", otro servidor que el de la descripción del servicio\r\n"));
 }
 
 }  // namespace

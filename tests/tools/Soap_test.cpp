@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -187,7 +188,18 @@ class Server {
     base_ =
         std::string(cert.empty() ? "http" : "https") + "://" + host + ":" + std::to_string(port_);
     server_->Get("/wsdl", [this](const httplib::Request&, httplib::Response& res) {
+      ++downloads_;
       res.set_content(Description(base_ + "/servicio"), "text/xml");
+    });
+    // A description or a redirection that the test sets.
+    server_->Get("/desc", [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      res.set_content(description_, "text/xml");
+    });
+    server_->Get("/otra", [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      res.status = 302;
+      res.set_header("Location", location_);
     });
     // /r/N leads to the description after N + 1 redirections, by absolute and relative locations.
     server_->Get(R"(/r/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
@@ -226,7 +238,17 @@ class Server {
   }
 
   std::string Url() const { return base_ + "/wsdl"; }
+  std::string Base() const { return base_; }
   int Port() const { return port_; }
+  int Downloads() const { return downloads_; }
+  void Serve(const std::string& description) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    description_ = description;
+  }
+  void RedirectTo(const std::string& location) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    location_ = location;
+  }
   void Answer(std::function<void(const httplib::Request&, httplib::Response&)> f) {
     answer_ = std::move(f);
   }
@@ -269,6 +291,8 @@ class Server {
   std::condition_variable released_;
   bool release_ = false;
   Seen seen_;
+  std::string description_, location_;
+  std::atomic<int> downloads_{0};
 };
 
 // Each test decides the proxy itself: the environment's must not interfere.
@@ -637,6 +661,98 @@ TEST_F(SoapTest, AnswersBeyondTheSizeLimitAreRefusedAndUserInformationIsNeverSho
   }
 }
 
+// A server cannot hold the client with header lines without end: past a bound on their number
+// and their size the exchange fails at once, not at the time-out.
+TEST_F(SoapTest, AnswerHeadsAreBoundedInLinesAndBytes) {
+  Server server;
+  soap::Client client;
+  client.mssoapinit(server.Url());
+  client.ConnectorProperty("Timeout", int32_t{5000});
+  struct Case {
+    int fields;
+    std::size_t size;
+    bool taken;
+  } cases[] = {{150, 20, true}, {250, 20, false}, {60, 1200, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.fields) + " fields of " + std::to_string(c.size));
+    server.Answer([c](const httplib::Request&, httplib::Response& res) {
+      for (int i = 0; i < c.fields; ++i)
+        res.set_header("X-Relleno-" + std::to_string(i), std::string(c.size, 'a'));
+      res.set_content(kDispensingAnswer, "text/xml");
+    });
+    if (c.taken) {
+      EXPECT_TRUE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
+      continue;
+    }
+    Failure f = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
+    EXPECT_EQ(f.Number(), soap::errSoapTransport) << f.Description();
+    EXPECT_NE(f.Description().find("cabecera"), std::string::npos) << f.Description();
+  }
+
+  // A server that never ends its head.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::thread endless([listener] {
+    const int fd = accept(listener, nullptr, nullptr);
+    char buffer[4096];
+    std::string request;
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      request.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::string lines;
+    for (int i = 0; i < 100; ++i) lines += "X-Relleno: " + std::string(50, 'a') + "\r\n";
+    if (send(fd, "HTTP/1.1 200 OK\r\n", 17, MSG_NOSIGNAL) == 17)
+      while (send(fd, lines.data(), lines.size(), MSG_NOSIGNAL) > 0) {
+      }
+    close(fd);
+  });
+  client.ConnectorProperty("EndPointURL",
+                           "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/servicio");
+  Failure f = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
+  EXPECT_EQ(f.Number(), soap::errSoapTransport) << f.Description();
+  endless.join();
+  close(listener);
+}
+
+// A description of many operations is read whole, and its reading counts in the time-out as its
+// download does.
+TEST_F(SoapTest, TheDescriptionIsReadWithinTheTimeOutAsAWhole) {
+  TempDir dir;
+  std::string messages, abstract, bound;
+  for (int i = 0; i < 30000; ++i) {
+    const std::string n = std::to_string(i);
+    messages += "<message name='m" + n + "'><part name='arg0' type='xsd:string'/></message>";
+    abstract += "<operation name='op" + n + "'><input message='tns:m" + n + "'/></operation>";
+    bound += "<operation name='op" + n + "'><soap:operation soapAction='urn:op" + n +
+             "'/><input><soap:body use='encoded' namespace='urn:S'/></input></operation>";
+  }
+  WriteFile(dir / "grande.wsdl",
+            "<definitions xmlns='http://schemas.xmlsoap.org/wsdl/' "
+            "xmlns:soap='http://schemas.xmlsoap.org/wsdl/soap/' "
+            "xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:tns='urn:S' "
+            "targetNamespace='urn:S'>" +
+                messages + "<portType name='P'>" + abstract + "</portType>" +
+                "<binding name='B' type='tns:P'><soap:binding style='rpc'/>" + bound +
+                "</binding><service name='S'><port name='SP' binding='tns:B'>"
+                "<soap:address location='http://127.0.0.1:1/s'/></port></service></definitions>");
+  soap::Client client;
+  client.ConnectorProperty("Timeout", int32_t{1});
+  Failure f = Raised([&] { client.mssoapinit(dir / "grande.wsdl"); });
+  EXPECT_EQ(f.Number(), soap::errSoapTimeout) << f.Description();
+  client.ConnectorProperty("Timeout", int32_t{0});
+  ASSERT_NO_THROW(client.mssoapinit(dir / "grande.wsdl"));
+  EXPECT_EQ(Raised([&] { client.Call("op29999", Nodes(kRecord)); }).Number(),
+            soap::errSoapConnectionRefused);
+}
+
 namespace {
 
 // tinyproxy on a loopback port, with or without basic authentication.
@@ -851,6 +967,66 @@ TEST_F(SoapTest, TlsVerifiesTheServerAgainstTrustedAuthorities) {
     EXPECT_NO_THROW(client.mssoapinit(server.Url()));
     unsetenv("PRESCORA_CA_FILE");
   }
+}
+
+// The description decides where the user's key and the patient's TIS go: it may name another
+// host, but it never takes them from https to http nor, by a redirection, to another server, and
+// an address cannot carry a line break into the request.
+TEST_F(SoapTest, TheDescriptionCannotSendTheKeyWhereItShouldNot) {
+  TestAuthority ca;
+  ASSERT_TRUE(ca.Ok()) << "openssl could not make the test authority";
+  Server plain;
+  Server secure(ca.Cert(), ca.Key(), "localhost");
+  const std::string elsewhere = "http://localhost:" + std::to_string(plain.Port());
+  const std::string smuggled =
+      plain.Base() + "/servicio HTTP/1.1&#13;&#10;Host: x&#13;&#10;&#13;&#10;GET /robado";
+  struct Case {
+    const char* what;
+    Server& server;
+    std::string redirection, description;
+  } cases[] = {
+      {"redirection to another host", plain, elsewhere + "/wsdl", ""},
+      {"redirection from https to http", secure, elsewhere + "/wsdl", ""},
+      {"https description with an http address", secure, "", Description(elsewhere + "/servicio")},
+      {"address with CR LF", plain, "", Description(smuggled)},
+      {"address with a tab", plain, "", Description(plain.Base() + "/servi&#9;cio")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.redirection.empty()) c.server.RedirectTo(c.redirection);
+    if (!c.description.empty()) c.server.Serve(c.description);
+    soap::Client client;
+    client.ConnectorProperty("SSLCAFile", ca.Ca());
+    const std::string at = c.server.Base() + (c.redirection.empty() ? "/desc" : "/otra");
+    const int downloads = plain.Downloads(), posts = plain.Last().posts;
+    Failure f = Raised([&] {
+      client.mssoapinit(at);
+      client.Call("solicitudDispensacion", Nodes(kRecord));
+    });
+    EXPECT_TRUE(f.Number() == soap::errSoapTransport ||
+                f.Number() == soap::errSoapDescriptionInvalid)
+        << f.Number() << " " << f.Description();
+    EXPECT_EQ(plain.Downloads(), downloads) << "the redirection was followed";
+    EXPECT_EQ(plain.Last().posts, posts) << "the request was sent";
+  }
+
+  // An address on another host is the service's choice, and the client says so.
+  plain.Serve(Description(elsewhere + "/servicio"));
+  soap::Client client;
+  ASSERT_NO_THROW(client.mssoapinit(plain.Base() + "/desc"));
+  EXPECT_EQ(client.Destination(), elsewhere);
+  EXPECT_TRUE(client.DestinationElsewhere());
+  EXPECT_TRUE(client.Call("solicitudDispensacion", Nodes(kRecord)).has_value());
+  ASSERT_NO_THROW(client.mssoapinit(plain.Url()));
+  EXPECT_EQ(client.Destination(), plain.Base());
+  EXPECT_FALSE(client.DestinationElsewhere());
+
+  // Nor can the program's own endpoint carry a line break into the request line.
+  client.ConnectorProperty("EndPointURL", plain.Base() + "/servicio\r\nX-Inyectada: 1");
+  const int posts = plain.Last().posts;
+  EXPECT_EQ(Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); }).Number(),
+            soap::errSoapTransport);
+  EXPECT_EQ(plain.Last().posts, posts);
 }
 
 // HTTPS through a proxy goes through a tunnel whose request carries the proxy's credentials; the

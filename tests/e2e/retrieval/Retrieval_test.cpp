@@ -7,6 +7,7 @@
 
 #include "e2e/E2eFixture.h"
 #include "initiator/CInitiator.h"
+#include "support/ProxyOnlyService.h"
 
 namespace e2e {
 namespace {
@@ -131,6 +132,34 @@ TEST_F(Retrieval, TheCommandLineHostListsDispensesAndListsAgain) {
   Outcome unknown = Recuperar("ZZZZ000000");
   EXPECT_EQ(unknown.status, 1) << unknown.out;
   EXPECT_NE(unknown.out.find("codigo_error\t3\n"), std::string::npos);
+}
+
+// On a network that reaches the service only through the proxy, the description is read
+// through it as well as the call goes. The description's address names another host (the same
+// server by another name): allowed, and the log says so.
+TEST_F(Retrieval, WithTheProxyOnTheDescriptionAndTheCallBothGoThroughIt) {
+  StartSimulator();
+  proxy_only::Tinyproxy proxy;
+  ASSERT_TRUE(proxy.Ready()) << "tinyproxy did not start";
+  proxy_only::Gate gate(simulator_->Base(), "localhost");
+  Settings({{"Configuracion.Servicio", gate.Url()},
+            {"Proxy.UtilizarProxy", "1"},
+            {"Proxy.UsarProxy", "1"},
+            {"Proxy.Servidor", "127.0.0.1"},
+            {"Proxy.Puerto", std::to_string(proxy.Port())}});
+  ns::CInitiator initiator;
+  ns::CArgument argument = Argument("BBBB000001");
+  ns::CPrescripciones list = initiator.RecuperarPrescripciones(argument);
+  EXPECT_TRUE(list.DatosValidos()) << InitiatorLog();
+  EXPECT_EQ(list.Registros().size(), 2u);
+  EXPECT_EQ(gate.Refused(), 0);
+  EXPECT_EQ(gate.Forwarded(), 2);
+  EXPECT_NE(InitiatorLog().find("CInitiator.ConectarServicio:Las peticiones al servicio web se "
+                                "envían a " +
+                                gate.Address() +
+                                ", otro servidor que el de la descripción del servicio\r\n"),
+            std::string::npos)
+      << InitiatorLog();
 }
 
 }  // namespace
