@@ -57,11 +57,16 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
   admin.MakeReceived();
   std::string staged;  // where the whole answer lies, under a name that replaced nothing
   bool inDelayed = false;
-  if (response.ToXMLFile(admin.GetDelayedPath() + hidden)) {
+  // Named in the log where it ends, not under the name it is written with.
+  const auto logged = [&](const std::string& folder, const std::string& name) {
+    objLog().Writeln(CRespuestaPeticion::GeneratedLine(folder + name));
+  };
+  std::string stagedName;  // its name in Retrasados
+  if (response.ToXMLFile(admin.GetDelayedPath() + hidden, false)) {
     try {
-      staged = admin.GetDelayedPath() +
-               platform::files::MoveWithoutReplacing(admin.GetDelayedPath() + hidden,
-                                                     admin.GetDelayedPath(), id, ".xml");
+      stagedName = platform::files::MoveWithoutReplacing(admin.GetDelayedPath() + hidden,
+                                                         admin.GetDelayedPath(), id, ".xml");
+      staged = admin.GetDelayedPath() + stagedName;
       inDelayed = true;
     } catch (...) {
       std::remove((admin.GetDelayedPath() + hidden).c_str());
@@ -69,7 +74,7 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
   }
   if (staged.empty()) {
     // Retrasados cannot take it: the answer goes straight to where the front object looks.
-    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden)) {
+    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden, false)) {
       // Written nowhere: the message log keeps what the service said.
       std::string said;
       auto add = [&](const std::vector<std::string>& codes, const std::vector<std::string>& texts) {
@@ -90,20 +95,26 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
   if (late) {
     if (!inDelayed) {
       try {
-        platform::files::MoveWithoutReplacing(staged, admin.GetDelayedPath(), id, ".xml");
+        stagedName =
+            platform::files::MoveWithoutReplacing(staged, admin.GetDelayedPath(), id, ".xml");
         inDelayed = true;
       } catch (...) {
       }
     }
     // Nothing more can come for this dispensing.
     if (handedOver && inDelayed) enCurso.BorrarEstado();
-    if (inDelayed) return;
+    if (inDelayed) {
+      logged(admin.GetDelayedPath(), stagedName);
+      return;
+    }
   }
   try {
     platform::files::Rename(staged, admin.GetReceivedPath() + id + ".xml");
   } catch (...) {
+    if (inDelayed) logged(admin.GetDelayedPath(), stagedName);
     Raise(errExportDispensing, kSolicitud);
   }
+  logged(admin.GetReceivedPath(), id + ".xml");
 }
 
 // An answer that does not read as a response is kept as the service sent it.
@@ -287,6 +298,12 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
     options.logPrefix = Prefix();
   } catch (...) {
   }
+  // Whether this executor took a dispensing handed over by a front object, and whether the
+  // request may have left the machine: a failure without that is told to the waiting front
+  // object at once.
+  std::unique_ptr<CEnCurso> enCursoHeld;
+  bool taken = false;
+  bool mayHaveLeft = false;
   Trap(
       kSolicitud,
       [&] {
@@ -299,7 +316,8 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
 
         platform::checkpoint::Reach("CExecutor.Inicio");
         CFileAdmin admin;
-        CEnCurso enCurso(id);
+        enCursoHeld = std::make_unique<CEnCurso>(id);
+        CEnCurso& enCurso = *enCursoHeld;
         // Whether the dispensing was handed over by a front object (it has a state); a request
         // spooled by other means is performed on its own, as it always was.
         bool handedOver = false;
@@ -309,7 +327,10 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
           if (estado.empty() || estado == CEnCurso::kLanzada) {
             if (!enCurso.TomarEjecutor()) Raise(errDispensingInFlight, kSolicitud);
             handedOver = !estado.empty();
-            if (handedOver) enCurso.set_Estado(CEnCurso::kTomada);
+            if (handedOver) {
+              enCurso.set_Estado(CEnCurso::kTomada);
+              taken = true;
+            }
           } else if ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
                      enCurso.EjecutorOcupado()) {
             Raise(errDispensingInFlight, kSolicitud);
@@ -331,6 +352,7 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
           CEnCurso::Paso paso(enCurso);
           const std::string estado = enCurso.Estado();
           if (estado != CEnCurso::kTomada) {
+            taken = false;
             NotSent(enCurso, estado);
             return;
           }
@@ -343,8 +365,15 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
         admin.MakeAuditor();
         auditor.Save(id, audMarkMsgSended, rcvNone, "");
 
-        std::optional<xml::NodeList> answer =
-            soapClient_->Call("SolicitudDispensacion", request.documentElement().childNodes());
+        std::optional<xml::NodeList> answer;
+        try {
+          mayHaveLeft = true;
+          answer =
+              soapClient_->Call("SolicitudDispensacion", request.documentElement().childNodes());
+        } catch (...) {
+          mayHaveLeft = soapClient_->RequestMayHaveLeft();
+          throw;
+        }
 
         datosEnviados_ = true;
         auditor.Save(id, audMarkMsgReceived, rcvNone, "");
@@ -373,6 +402,17 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
       },
       options);
   CAuditor::Flush();
+  if (!result && taken && !mayHaveLeft) {
+    // After the marks are on the disk: the front object goes on from here.
+    try {
+      CEnCurso::Paso paso(*enCursoHeld);
+      const std::string estado = enCursoHeld->Estado();
+      if (estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada)
+        enCursoHeld->set_NoEnviada(objErrores().Errores());
+    } catch (...) {
+    }
+  }
+  enCursoHeld.reset();
 
   try {
     errores_.ResetErrorsCollection();

@@ -84,6 +84,10 @@ class Client {
   std::optional<xml::NodeList> Call(std::string_view operation, const xml::NodeList& argument);
   // The detail text of the last SOAP fault, "" when the last call raised none.
   std::string detail() const;
+  // False when the last Call failed before any byte of its request was sent (no description,
+  // unknown operation, name not resolved, connection refused or timed out, proxy tunnel or TLS
+  // handshake failed): the service surely did not see it. True once it may have.
+  bool RequestMayHaveLeft() const;
 
  private:
   struct Impl;
