@@ -50,17 +50,15 @@ bool AnsweredWithFallback(const std::string& id) {
 // Retrasados and only then, in a step, moved into Recibidos: a process that dies in between
 // leaves it among the late answers, never nowhere. Raises 32008 when it cannot be written, or
 // cannot reach Recibidos while the front object waits (it stays in Retrasados then).
-void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPeticion& response) {
+// Returns where the answer ended, for the log to name it once the step is over.
+std::string Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver,
+                    CRespuestaPeticion& response) {
   const std::string& id = enCurso.IdPrescripcion();
   const std::string hidden = "." + id + "." + std::to_string(::getpid()) + ".xml";
   admin.MakeDelayed();
   admin.MakeReceived();
   std::string staged;  // where the whole answer lies, under a name that replaced nothing
   bool inDelayed = false;
-  // Named in the log where it ends, not under the name it is written with.
-  const auto logged = [&](const std::string& folder, const std::string& name) {
-    objLog().Writeln(CRespuestaPeticion::GeneratedLine(folder + name));
-  };
   std::string stagedName;  // its name in Retrasados
   if (response.ToXMLFile(admin.GetDelayedPath() + hidden, false)) {
     try {
@@ -103,18 +101,16 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
     }
     // Nothing more can come for this dispensing.
     if (handedOver && inDelayed) enCurso.BorrarEstado();
-    if (inDelayed) {
-      logged(admin.GetDelayedPath(), stagedName);
-      return;
-    }
+    if (inDelayed) return admin.GetDelayedPath() + stagedName;
   }
   try {
     platform::files::Rename(staged, admin.GetReceivedPath() + id + ".xml");
   } catch (...) {
-    if (inDelayed) logged(admin.GetDelayedPath(), stagedName);
+    if (inDelayed)
+      objLog().Writeln(CRespuestaPeticion::GeneratedLine(admin.GetDelayedPath() + stagedName));
     Raise(errExportDispensing, kSolicitud);
   }
-  logged(admin.GetReceivedPath(), id + ".xml");
+  return admin.GetReceivedPath() + id + ".xml";
 }
 
 // An answer that does not read as a response is kept as the service sent it.
@@ -394,7 +390,9 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
           Raise(errNodeListToResponse, kSolicitud);
         }
 
-        Deliver(admin, enCurso, handedOver, response);
+        // Named in the log where it ended, not under the name it was written with.
+        objLog().Writeln(
+            CRespuestaPeticion::GeneratedLine(Deliver(admin, enCurso, handedOver, response)));
         platform::checkpoint::Reach("CExecutor.Entregada");
 
         if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion();
