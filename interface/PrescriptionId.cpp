@@ -1,7 +1,9 @@
 #include "interface/PrescriptionId.h"
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "common/modError.h"
@@ -27,16 +29,38 @@ bool SameLetters(std::string_view a, std::string_view b) {
   return true;
 }
 
-// One look under the lock: true and the identifier recorded when it was not given yet. The file
-// keeps the identifiers given in this second and later ones (a clock put back meets them again).
+// A stamp as seconds on a plain count, to tell how far apart two are; nothing when it is not one.
+std::optional<int64_t> Seconds(std::string_view stamp) {
+  if (stamp.size() != kStampLength) return std::nullopt;
+  int field[6];
+  for (int i = 0; i < 6; ++i) {
+    const char a = stamp[2 * i], b = stamp[2 * i + 1];
+    if (a < '0' || a > '9' || b < '0' || b > '9') return std::nullopt;
+    field[i] = (a - '0') * 10 + (b - '0');
+  }
+  namespace chrono = std::chrono;
+  const chrono::sys_days date{chrono::year{2000 + field[0]} /
+                              chrono::month{static_cast<unsigned>(field[1])} /
+                              chrono::day{static_cast<unsigned>(field[2])}};
+  return static_cast<int64_t>(date.time_since_epoch().count()) * 86400 + field[3] * 3600 +
+         field[4] * 60 + field[5];
+}
+
+// The local clock may be put back, an hour when summer time ends: identifiers of that long ago
+// are remembered, so that the same seconds met again are not given twice.
+constexpr int64_t kRemembered = 3 * 3600;
+
+// One look under the lock: true and the identifier recorded when it was not given yet.
 bool TryReserve(const std::string& path, const std::string& prefix, const std::string& stamp) {
+  const std::optional<int64_t> now = Seconds(stamp);
   std::ifstream in(path, std::ios::binary);
   std::string kept;
   std::string line;
   while (std::getline(in, line)) {
     if (line.size() <= kStampLength + 1 || line[kStampLength] != ' ') continue;
     const std::string_view lineStamp(line.data(), kStampLength);
-    if (lineStamp < stamp) continue;
+    const std::optional<int64_t> then = Seconds(lineStamp);
+    if (!then || (now && *now - *then > kRemembered)) continue;
     if (lineStamp == stamp && SameLetters(std::string_view(line).substr(kStampLength + 1), prefix))
       return false;
     kept += line + "\n";

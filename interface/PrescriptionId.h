@@ -28,7 +28,7 @@ inline bool IsValidPrescriptionId(std::string_view id) noexcept {
 }
 
 // The file of the library folder that holds, under its lock, the generated identifiers given in
-// the current second.
+// the last hours.
 inline constexpr const char* kGeneratedIdsFile = "Identificadores.lock";
 
 // A generated identifier is `prefix` (ITP and the request's fields) and the second it is made
