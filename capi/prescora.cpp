@@ -459,6 +459,11 @@ int prescora_interface_Enabled(const prescora_interface* front) {
   return Trap("prescora_interface_Enabled", 0, [&] { return Use(front).value.Enabled() ? 1 : 0; });
 }
 
+int32_t prescora_interface_Envio(const prescora_interface* front) {
+  return Trap("prescora_interface_Envio", int32_t{0},
+              [&] { return static_cast<int32_t>(Use(front).value.Envio()); });
+}
+
 prescora_errores* prescora_interface_Errores(const prescora_interface* front) {
   return Trap("prescora_interface_Errores", static_cast<prescora_errores*>(nullptr),
               [&] { return new prescora_errores(Use(front).value.Errores()); });

@@ -172,6 +172,11 @@ typedef struct prescora_interface prescora_interface;
 enum { PRESCORA_RSP_RECEIVED = 1, PRESCORA_RSP_DEFAULT = 2, PRESCORA_RSP_INTERNAL = 3 };
 /* InterfaceFlagsEnum */
 enum { PRESCORA_IFG_SAVE_XML_SENDED_TO_FILE = 1 };
+/* EnvioTypeEnum: what became of the request of the last dispensing (prescora_interface_Envio).
+ * NO_ENVIADO: surely not sent, the service never saw it (the error items say why) and it may be
+ * asked for again; SIN_RESPUESTA: sent or perhaps sent, no answer in time, the result is unknown
+ * until checked with the service; RESPONDIDO: the service's answer arrived in time. */
+enum { PRESCORA_ENV_NO_ENVIADO = 1, PRESCORA_ENV_SIN_RESPUESTA = 2, PRESCORA_ENV_RESPONDIDO = 3 };
 
 /* Reads Interface.ini from the library folder and sets up the logs and the audit trail. A
  * failure leaves the object disabled (prescora_interface_Enabled) with its error items. */
@@ -187,6 +192,9 @@ PRESCORA_C_API int32_t prescora_interface_set_Opciones(prescora_interface* front
 PRESCORA_C_API int prescora_interface_Enabled(const prescora_interface* front);
 /* A copy of the error items as of the end of the last dispensing (or of construction). */
 PRESCORA_C_API prescora_errores* prescora_interface_Errores(const prescora_interface* front);
+/* One of PRESCORA_ENV_*, for the last dispensing (PRESCORA_ENV_NO_ENVIADO before any); 0 for a
+ * NULL handle. */
+PRESCORA_C_API int32_t prescora_interface_Envio(const prescora_interface* front);
 
 /* Events: the request file is written and the launcher is about to start; a dispensing ended
  * without failure (correcto only when the service's answer arrived in time; tipo one of

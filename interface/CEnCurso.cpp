@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
@@ -80,8 +81,45 @@ std::string CEnCurso::Estado() const {
   return ReadWord(estadoPath_);
 }
 
-void CEnCurso::set_Estado(const std::string& estado) {
-  const std::string line = estado + "\n";
+void CEnCurso::set_NoEnviada(const std::vector<CErrorItem>& errores) {
+  // A line each; a tab or a line end inside a text would break it.
+  auto flat = [](std::string text) {
+    for (char& c : text)
+      if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return text;
+  };
+  std::string text;
+  for (const CErrorItem& e : errores)
+    text +=
+        std::to_string(e.Number()) + "\t" + flat(e.Source()) + "\t" + flat(e.Description()) + "\n";
+  set_Estado(kNoEnviada, text);
+}
+
+std::vector<CErrorItem> CEnCurso::ErroresNoEnviada() const {
+  std::vector<CErrorItem> errores;
+  std::ifstream in(estadoPath_, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line) || line != kNoEnviada) return errores;
+  while (std::getline(in, line)) {
+    const std::size_t tab1 = line.find('\t');
+    const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+    if (tab2 == std::string::npos) continue;
+    CErrorItem item;
+    try {
+      item.set_Number(std::stoi(line.substr(0, tab1)));
+    } catch (...) {
+      continue;
+    }
+    item.set_Source(line.substr(tab1 + 1, tab2 - tab1 - 1));
+    item.set_Description(line.substr(tab2 + 1));
+    item.set_HelpContext("0");
+    errores.push_back(std::move(item));
+  }
+  return errores;
+}
+
+void CEnCurso::set_Estado(const std::string& estado, const std::string& detalle) {
+  const std::string line = estado + "\n" + detalle;
   // A state that changes is written where it stands: replacing the file would cost the file
   // system a new file and the wait for the old one's writing to the disk, at every step.
   if (files::WriteOver(estadoPath_, line)) return;

@@ -16,12 +16,19 @@
 //   cerrada    the front object answered the application with a fallback: nothing may be sent
 //              any more, and an answer that still comes goes to Retrasados
 //   entregada  the front object took the answer in time
+//   noenviada  the executor failed before any byte of the request left the machine (request
+//              unreadable, no description, name not resolved, connection refused, TLS handshake
+//              failed): nothing can come any more, and the front object answers at once. The
+//              executor's errors follow the word, one a line: number, source, description,
+//              separated by tabs
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "common/CError.h"
 #include "common/Export.h"
 
 namespace PRESCORA_NS {
@@ -38,6 +45,7 @@ class CEnCurso {
   static constexpr const char* kEnviada = "enviada";
   static constexpr const char* kCerrada = "cerrada";
   static constexpr const char* kEntregada = "entregada";
+  static constexpr const char* kNoEnviada = "noenviada";
 
   // Opens the lock file; raises the file system's error when it cannot.
   explicit CEnCurso(std::string strIdPrescripcion);
@@ -66,7 +74,11 @@ class CEnCurso {
 
   // The state word; "" when there is no state file (a request spooled by other means).
   std::string Estado() const;
-  void set_Estado(const std::string& estado);
+  void set_Estado(const std::string& estado, const std::string& detalle = "");
+  // The state "noenviada" with the executor's errors; and those errors as written (none when
+  // the state is another).
+  void set_NoEnviada(const std::vector<CErrorItem>& errores);
+  std::vector<CErrorItem> ErroresNoEnviada() const;
   // Removes the state file once nothing more can come for the dispensing.
   void BorrarEstado() noexcept;
 

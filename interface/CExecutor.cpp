@@ -50,18 +50,21 @@ bool AnsweredWithFallback(const std::string& id) {
 // Retrasados and only then, in a step, moved into Recibidos: a process that dies in between
 // leaves it among the late answers, never nowhere. Raises 32008 when it cannot be written, or
 // cannot reach Recibidos while the front object waits (it stays in Retrasados then).
-void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPeticion& response) {
+// Returns where the answer ended, for the log to name it once the step is over.
+std::string Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver,
+                    CRespuestaPeticion& response) {
   const std::string& id = enCurso.IdPrescripcion();
   const std::string hidden = "." + id + "." + std::to_string(::getpid()) + ".xml";
   admin.MakeDelayed();
   admin.MakeReceived();
   std::string staged;  // where the whole answer lies, under a name that replaced nothing
   bool inDelayed = false;
-  if (response.ToXMLFile(admin.GetDelayedPath() + hidden)) {
+  std::string stagedName;  // its name in Retrasados
+  if (response.ToXMLFile(admin.GetDelayedPath() + hidden, false)) {
     try {
-      staged = admin.GetDelayedPath() +
-               platform::files::MoveWithoutReplacing(admin.GetDelayedPath() + hidden,
-                                                     admin.GetDelayedPath(), id, ".xml");
+      stagedName = platform::files::MoveWithoutReplacing(admin.GetDelayedPath() + hidden,
+                                                         admin.GetDelayedPath(), id, ".xml");
+      staged = admin.GetDelayedPath() + stagedName;
       inDelayed = true;
     } catch (...) {
       std::remove((admin.GetDelayedPath() + hidden).c_str());
@@ -69,7 +72,7 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
   }
   if (staged.empty()) {
     // Retrasados cannot take it: the answer goes straight to where the front object looks.
-    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden)) {
+    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden, false)) {
       // Written nowhere: the message log keeps what the service said.
       std::string said;
       auto add = [&](const std::vector<std::string>& codes, const std::vector<std::string>& texts) {
@@ -90,20 +93,24 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
   if (late) {
     if (!inDelayed) {
       try {
-        platform::files::MoveWithoutReplacing(staged, admin.GetDelayedPath(), id, ".xml");
+        stagedName =
+            platform::files::MoveWithoutReplacing(staged, admin.GetDelayedPath(), id, ".xml");
         inDelayed = true;
       } catch (...) {
       }
     }
     // Nothing more can come for this dispensing.
     if (handedOver && inDelayed) enCurso.BorrarEstado();
-    if (inDelayed) return;
+    if (inDelayed) return admin.GetDelayedPath() + stagedName;
   }
   try {
     platform::files::Rename(staged, admin.GetReceivedPath() + id + ".xml");
   } catch (...) {
+    if (inDelayed)
+      objLog().Writeln(CRespuestaPeticion::GeneratedLine(admin.GetDelayedPath() + stagedName));
     Raise(errExportDispensing, kSolicitud);
   }
+  return admin.GetReceivedPath() + id + ".xml";
 }
 
 // An answer that does not read as a response is kept as the service sent it.
@@ -289,6 +296,12 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
     options.logPrefix = Prefix();
   } catch (...) {
   }
+  // Whether this executor took a dispensing handed over by a front object, and whether the
+  // request may have left the machine: a failure without that is told to the waiting front
+  // object at once.
+  std::unique_ptr<CEnCurso> enCursoHeld;
+  bool taken = false;
+  bool mayHaveLeft = false;
   Trap(
       kSolicitud,
       [&] {
@@ -301,7 +314,8 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
 
         platform::checkpoint::Reach("CExecutor.Inicio");
         CFileAdmin admin;
-        CEnCurso enCurso(id);
+        enCursoHeld = std::make_unique<CEnCurso>(id);
+        CEnCurso& enCurso = *enCursoHeld;
         // Whether the dispensing was handed over by a front object (it has a state); a request
         // spooled by other means is performed on its own, as it always was.
         bool handedOver = false;
@@ -311,7 +325,10 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
           if (estado.empty() || estado == CEnCurso::kLanzada) {
             if (!enCurso.TomarEjecutor()) Raise(errDispensingInFlight, kSolicitud);
             handedOver = !estado.empty();
-            if (handedOver) enCurso.set_Estado(CEnCurso::kTomada);
+            if (handedOver) {
+              enCurso.set_Estado(CEnCurso::kTomada);
+              taken = true;
+            }
           } else if ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
                      enCurso.EjecutorOcupado()) {
             Raise(errDispensingInFlight, kSolicitud);
@@ -333,6 +350,7 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
           CEnCurso::Paso paso(enCurso);
           const std::string estado = enCurso.Estado();
           if (estado != CEnCurso::kTomada) {
+            taken = false;
             NotSent(enCurso, estado);
             return;
           }
@@ -345,8 +363,15 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
         admin.MakeAuditor();
         auditor.Save(id, audMarkMsgSended, rcvNone, "");
 
-        std::optional<xml::NodeList> answer =
-            soapClient_->Call("SolicitudDispensacion", request.documentElement().childNodes());
+        std::optional<xml::NodeList> answer;
+        try {
+          mayHaveLeft = true;
+          answer =
+              soapClient_->Call("SolicitudDispensacion", request.documentElement().childNodes());
+        } catch (...) {
+          mayHaveLeft = soapClient_->RequestMayHaveLeft();
+          throw;
+        }
 
         datosEnviados_ = true;
         auditor.Save(id, audMarkMsgReceived, rcvNone, "");
@@ -367,7 +392,9 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
           Raise(errNodeListToResponse, kSolicitud);
         }
 
-        Deliver(admin, enCurso, handedOver, response);
+        // Named in the log where it ended, not under the name it was written with.
+        objLog().Writeln(
+            CRespuestaPeticion::GeneratedLine(Deliver(admin, enCurso, handedOver, response)));
         platform::checkpoint::Reach("CExecutor.Entregada");
 
         if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion();
@@ -375,6 +402,17 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
       },
       options);
   CAuditor::Flush();
+  if (!result && taken && !mayHaveLeft) {
+    // After the marks are on the disk: the front object goes on from here.
+    try {
+      CEnCurso::Paso paso(*enCursoHeld);
+      const std::string estado = enCursoHeld->Estado();
+      if (estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada)
+        enCursoHeld->set_NoEnviada(objErrores().Errores());
+    } catch (...) {
+    }
+  }
+  enCursoHeld.reset();
 
   try {
     errores_.ResetErrorsCollection();

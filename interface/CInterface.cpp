@@ -35,6 +35,8 @@ constexpr const char* kWait = "CInterface.WaitResponse";
 // passes come often enough that an answer is taken within a few milliseconds of its arrival.
 constexpr auto kWatchedPassPause = std::chrono::milliseconds(5);
 constexpr auto kPassPause = std::chrono::milliseconds(1);
+// Between two looks at the dispensing's state: soon enough for "not sent" to come back at once.
+constexpr auto kStateLookPause = std::chrono::milliseconds(25);
 
 bool IsBlank(const std::string& text) {
   return text.find_first_not_of(' ') == std::string::npos;
@@ -80,7 +82,7 @@ void Close(CEnCurso& enCurso, bool found) {
     return;
   }
   const std::string estado = enCurso.Estado();
-  if (estado == CEnCurso::kPreparada ||
+  if (estado == CEnCurso::kPreparada || estado == CEnCurso::kNoEnviada ||
       ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
        !enCurso.EjecutorOcupado())) {
     enCurso.BorrarEstado();
@@ -158,13 +160,15 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   // A launcher being started in the background holds copies of this process's descriptors until
   // it is created, and with them the locks they carry: none is taken before that is over.
   if (nextLauncher_) nextLauncher_->FinishStart();
+  envio_ = envNoEnviado;
   try {
     std::string id;
+    std::string generatedPrefix;  // set when the identifier is generated
     if (IsBlank(request.IDPrescripcion())) {
       // Fields taken as they are; the pharmacy appears twice, as it always has.
-      id = "ITP" + request.IdFarmacia() + request.IdProvincia() + request.IdFarmacia() +
-           request.IdUsuario() + request.TIS() +
-           platform::clock::Format(platform::clock::Now(), "yyMMddHHmmss");
+      generatedPrefix = "ITP" + request.IdFarmacia() + request.IdProvincia() +
+                        request.IdFarmacia() + request.IdUsuario() + request.TIS();
+      id = generatedPrefix + platform::clock::Format(platform::clock::Now(), "yyMMddHHmmss");
       request.set_IDPrescripcion(id);
     } else {
       id = request.IDPrescripcion();
@@ -177,6 +181,11 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     if (!request.RequiredFields()) Raise(errRequiredFields, kSolicitud);
     // The identifier becomes file names, the launcher's argument and an audit section.
     if (!IsValidPrescriptionId(id)) Raise(errInvalidPrescriptionId, kSolicitud);
+    // Reserved only once the request is accepted, so that a refused one costs no second.
+    if (!generatedPrefix.empty()) {
+      id = ReserveGeneratedId(generatedPrefix, kSolicitud);
+      request.set_IDPrescripcion(id);
+    }
 
     CFileAdmin admin;
     const std::string sentFile = admin.GetSendedPath() + request.IDPrescripcion() + ".xml";
@@ -215,10 +224,11 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     if (!admin.ExistExecutorFile()) Raise(errExecutorNotFound, kSolicitud);
     // The launcher started ahead of need takes the request; without one, it starts now.
     const std::string argument = "IDPres=" + id;
+    envio_ = envSinRespuesta;
     if (!nextLauncher_ || !nextLauncher_->Release(argument))
       platform::process::StartDetached(program, {argument});
 
-    bool found = WaitResponse(id);
+    bool found = WaitResponse(id, enCurso.get());
     platform::checkpoint::Reach("CInterface.EsperaTerminada");
     {
       // The last look and the fallback mark in one step: the executor, in its own step, either has
@@ -226,6 +236,13 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
       // send it nor leave its answer in Recibidos.
       CEnCurso::Paso paso(*enCurso);
       if (!found) found = admin.ExistResponseFile(id, fldReceived);
+      if (found) {
+        envio_ = envRespondido;
+      } else if (enCurso->Estado() == CEnCurso::kNoEnviada) {
+        // The application gets the usual fallback, and the executor's reasons in Errores.
+        envio_ = envNoEnviado;
+        for (const CErrorItem& item : enCurso->ErroresNoEnviada()) objErrores().AddError2(item);
+      }
       Close(*enCurso, found);
       closed = true;
     }
@@ -314,7 +331,8 @@ void CInterface::StartNextLauncher() noexcept {
   }
 }
 
-bool CInterface::WaitResponse(const std::string& strIdPrescripcion) noexcept {
+bool CInterface::WaitResponse(const std::string& strIdPrescripcion,
+                              const CEnCurso* enCurso) noexcept {
   objTrace().WriteTrace(this, true, kWait, "");
   bool found = false;
   Trap(kWait, [&] {
@@ -328,6 +346,9 @@ bool CInterface::WaitResponse(const std::string& strIdPrescripcion) noexcept {
     platform::files::FolderWatch arrivals(AddBackslash(platform::component::LibraryFolder()) +
                                           "Recibidos");
     const auto pause = arrivals.Watching() ? kWatchedPassPause : kPassPause;
+    // The state is looked at now and then, not on every pass: it costs a file opened, and an
+    // answer in time never needs it. Read outside a step, it is only a hint, confirmed later.
+    auto nextStateLook = std::chrono::steady_clock::now() + kStateLookPause;
     for (;;) {
       if (elapsed >= timeout) {
         if (!found) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
@@ -339,7 +360,11 @@ bool CInterface::WaitResponse(const std::string& strIdPrescripcion) noexcept {
       // Looked for on every pass of the seconds that are due, never in the others.
       if (elapsed % interval == 0) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
       platform::events::DoEvents();
-      if (!found) arrivals.Pause(pause);
+      if (found) continue;
+      if (arrivals.Pause(pause) || enCurso == nullptr) continue;
+      if (std::chrono::steady_clock::now() < nextStateLook) continue;
+      nextStateLook = std::chrono::steady_clock::now() + kStateLookPause;
+      if (enCurso->Estado() == CEnCurso::kNoEnviada) break;
     }
   });
   objTrace().WriteTrace(this, false, kWait, platform::convert::BoolText(found));

@@ -19,6 +19,7 @@ namespace PRESCORA_NS {
 namespace platform::soap {
 class Client;
 }
+class CEnCurso;
 namespace platform::process {
 class WaitingProgram;
 }
@@ -27,6 +28,16 @@ enum ResponseTypeEnum : int32_t {
   rspReceived = 1,  // the answer file written by the launcher arrived in time
   rspDefault = 2,   // the default response file was used
   rspInternal = 3,  // the internal response of the settings file was used
+};
+
+// What became of the request of the last dispensing, for the application to tell without reading
+// any text.
+enum EnvioTypeEnum : int32_t {
+  envNoEnviado = 1,     // surely not sent: the service never saw it (Errores says why); the
+                        // dispensing did not happen and may be asked for again
+  envSinRespuesta = 2,  // sent, or perhaps sent, with no answer in time: whether the service
+                        // dispensed is unknown until it is checked there
+  envRespondido = 3,    // the service's answer arrived in time
 };
 
 enum InterfaceFlagsEnum : int32_t {
@@ -72,6 +83,8 @@ class PRESCORA_API CInterface {
   InterfaceFlagsEnum Opciones() const noexcept { return opciones_; }
   void set_Opciones(InterfaceFlagsEnum value) noexcept { opciones_ = value; }
   bool Enabled() const noexcept { return enabled_; }
+  // What became of the request of the last SolicitudDispensacion (envNoEnviado before any).
+  EnvioTypeEnum Envio() const noexcept { return envio_; }
 
   // Event sink, not owned; nullptr detaches.
   CInterfaceEvents* Events() const noexcept { return events_; }
@@ -83,11 +96,15 @@ class PRESCORA_API CInterface {
   CRespuestaPeticion SolicitudDispensacion(CPeticionDispensacion& objPeticionDispensacion) noexcept;
 
  protected:
-  // Waits for the answer file of the identifier in Recibidos, up to PeticionTimeOut seconds.
-  bool WaitResponse(const std::string& strIdPrescripcion) noexcept;
+  // Waits for the answer file of the identifier in Recibidos, up to PeticionTimeOut seconds. With
+  // the dispensing's state, the wait also ends as soon as its executor says the request was not
+  // sent.
+  bool WaitResponse(const std::string& strIdPrescripcion,
+                    const CEnCurso* enCurso = nullptr) noexcept;
 
  private:
   bool enabled_ = false;
+  EnvioTypeEnum envio_ = envNoEnviado;
   std::string nombreServicio_;
   InterfaceFlagsEnum opciones_ = static_cast<InterfaceFlagsEnum>(0);
   CError errores_;

@@ -231,7 +231,12 @@ std::string CRespuestaPeticion::ToString() noexcept {
   return result;
 }
 
-bool CRespuestaPeticion::ToXMLFile(const std::string& strPath) noexcept {
+std::string CRespuestaPeticion::GeneratedLine(const std::string& strPath) {
+  return "CRespuestaPeticion.ToXML:Generando archivo " + strPath +
+         " con la respuesta de la dispensación";
+}
+
+bool CRespuestaPeticion::ToXMLFile(const std::string& strPath, bool blnLog) noexcept {
   static constexpr const char* kProcedure = "CRespuestaPeticion.ToXMLFile";
   TraceScope trace(kProcedure);
   bool result = false;
@@ -239,8 +244,7 @@ bool CRespuestaPeticion::ToXMLFile(const std::string& strPath) noexcept {
     xml::Document document;
     if (!document.Loadxml(ToString())) Raise(errSoapXml, kProcedure);
     SaveXMLFile(document, strPath);
-    objLog().Writeln("CRespuestaPeticion.ToXML:Generando archivo " + strPath +
-                     " con la respuesta de la dispensación");
+    if (blnLog) objLog().Writeln(GeneratedLine(strPath));
     result = true;
   });
   return result;

@@ -87,8 +87,11 @@ class PRESCORA_API CRespuestaPeticion : public IObject {
   void SetInternalResponse(bool blnFromSettings) noexcept;
   // The record form (root RespuestaPeticion); values escaped; "" when the rendering fails.
   std::string ToString() noexcept;
-  // Writes the record form to the file; false when it does not load.
-  bool ToXMLFile(const std::string& strPath) noexcept;
+  // Writes the record form to the file; false when it does not load. The message-log line that
+  // names the file is left out when blnLog is false: a file written under a passing name is named
+  // by its writer once it is where it ends (GeneratedLine).
+  bool ToXMLFile(const std::string& strPath, bool blnLog = true) noexcept;
+  static std::string GeneratedLine(const std::string& strPath);
 
  private:
   void ErrorResponse() noexcept;

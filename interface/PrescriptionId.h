@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "common/Export.h"
@@ -25,5 +26,15 @@ inline bool IsValidPrescriptionId(std::string_view id) noexcept {
   }
   return true;
 }
+
+// The file of the library folder that holds, under its lock, the generated identifiers given in
+// the last hours.
+inline constexpr const char* kGeneratedIdsFile = "Identificadores.lock";
+
+// A generated identifier is `prefix` (ITP and the request's fields) and the second it is made
+// in, "yymmddhhmmss". Two requests of one library folder, in any processes or threads, never get
+// the same one: when this second's is taken, the next second's is given. Raises 32020 with
+// `source` when the clock stays on one second for a few seconds.
+std::string ReserveGeneratedId(const std::string& prefix, const char* source);
 
 }  // namespace PRESCORA_NS

@@ -697,6 +697,35 @@ bool WriteString(const std::string& file, std::string_view section, std::string_
   return WriteStrings(file, section, {{std::string(key), std::string(value)}}, durability);
 }
 
+std::vector<Section> ReadSections(const std::string& file) {
+  std::vector<Section> sections;
+  try {
+    profile::FolderLock lock(file);
+    int rw = open(file.c_str(), O_RDWR | O_CLOEXEC);
+    Fd data(rw >= 0 ? rw : open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!data.ok()) return sections;
+    if (lock.Held() && rw >= 0) Recover(file, data.get());
+    struct stat st {};
+    std::string text;
+    if (fstat(data.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !ReadAt(data.get(), text, 0, static_cast<std::size_t>(st.st_size)))
+      return sections;
+    bool first = true;
+    for (const std::string& raw : Lines(text)) {
+      std::string_view line = WithoutBom(raw, first ? 0 : 1);
+      first = false;
+      if (auto name = SectionOf(line)) {
+        sections.push_back({std::string(*name), {}});
+      } else if (auto entry = EntryOf(line); entry && !sections.empty()) {
+        sections.back().keys.emplace_back(std::string(entry->first), Unquote(entry->second));
+      }
+    }
+  } catch (...) {
+    sections.clear();
+  }
+  return sections;
+}
+
 bool Flush(const std::string& file) {
   Fd data(open(file.c_str(), O_RDONLY | O_CLOEXEC));
   return data.ok() && fdatasync(data.get()) == 0;

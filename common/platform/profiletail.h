@@ -55,4 +55,15 @@ bool WriteString(const std::string& file, std::string_view section, std::string_
 // Puts on the disk what was written to the file and is still in memory. False when it could not.
 bool Flush(const std::string& file);
 
+// One section of the file as read: its name and its keys with their values, in the file's order.
+struct Section {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> keys;
+};
+
+// Every section of the file, in the file's order, read as GetString reads one: under the lock,
+// after a journal left by a killed writer is put back (the index is not consulted). Nothing when
+// the file is missing or cannot be read.
+std::vector<Section> ReadSections(const std::string& file);
+
 }  // namespace PRESCORA_NS::platform::profiletail

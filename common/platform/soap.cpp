@@ -1001,6 +1001,8 @@ struct Client::Impl {
   bool initialised = false;
   std::string descriptionHost;  // the server the description came from, "" for a file
   std::string detail;
+  // Whether the last call may have put a byte of its request on the wire.
+  bool requestMayHaveLeft = false;
 
   std::optional<bool> useProxy;
   std::string proxyServer;
@@ -1298,6 +1300,14 @@ struct Client::Impl {
     currentHead = nullptr;
     const int connectStatus = tunnel.failed ? tunnel.status : 0;
     const httplib::Error error = result.error();
+    // The request is written only over a connection made, tunnelled and secured: a failure of
+    // any of those leaves it unsent. Anything later (a write, a read, a time-out) may not.
+    if (post)
+      requestMayHaveLeft =
+          !tunnel.failed &&
+          !(error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout ||
+            error == httplib::Error::SSLConnection || error == httplib::Error::SSLLoadingCerts ||
+            error == httplib::Error::SSLServerVerification);
     if (result) {
       answer.status = result->status;
       answer.charset = Charset(result->get_header_value("Content-Type"));
@@ -1366,6 +1376,7 @@ struct Client::Impl {
       case httplib::Error::Connection: {
         const std::string host = viaProxy ? route.host : url.host;
         if (!Resolves(host)) {
+          requestMayHaveLeft = false;
           if (viaProxy)
             Fail(errSoapProxy, "No se encuentra el servidor proxy " + proxyName +
                                    ": no se puede resolver el nombre " + host);
@@ -1627,6 +1638,7 @@ std::optional<xml::NodeList> Client::Call(std::string_view operation,
                                           const xml::NodeList& argument) {
   Impl& d = *impl_;
   d.detail.clear();
+  d.requestMayHaveLeft = false;
   if (!d.initialised)
     Fail(errSoapNotInitialised, "El cliente SOAP no se ha iniciado con una descripción WSDL");
   const Operation& op = d.Find(operation);
@@ -1700,6 +1712,10 @@ std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view bytes,
 
 std::string Client::detail() const {
   return impl_->detail;
+}
+
+bool Client::RequestMayHaveLeft() const {
+  return impl_->requestMayHaveLeft;
 }
 
 }  // namespace PRESCORA_NS::platform::soap

@@ -92,6 +92,10 @@ class Client {
   std::string Destination() const;
   // Whether that host is not the one the description was downloaded from (a file: never).
   bool DestinationElsewhere() const;
+  // False when the last Call failed before any byte of its request was sent (no description,
+  // unknown operation, name not resolved, connection refused or timed out, proxy tunnel or TLS
+  // handshake failed): the service surely did not see it. True once it may have.
+  bool RequestMayHaveLeft() const;
 
  private:
   struct Impl;

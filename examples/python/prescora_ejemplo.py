@@ -33,6 +33,7 @@ def load(folder):
         "prescora_interface_free": (None, [handle]),
         "prescora_interface_Enabled": (ctypes.c_int, [handle]),
         "prescora_interface_Errores": (handle, [handle]),
+        "prescora_interface_Envio": (ctypes.c_int32, [handle]),
         "prescora_interface_SolicitudDispensacion": (handle, [handle, handle]),
         "prescora_errores_free": (None, [handle]),
         "prescora_errores_count": (ctypes.c_int32, [handle]),
@@ -147,6 +148,14 @@ def retrieve(lib, tis):
         lib.prescora_initiator_free(front)
 
 
+# prescora_interface_Envio: what became of the request (PRESCORA_ENV_* of prescora.h).
+ENVIO = {
+    1: "no enviada: el servicio no la recibió; se puede volver a pedir",
+    2: "enviada sin respuesta a tiempo: resultado desconocido, compruébelo en el servicio",
+    3: "respondida por el servicio",
+}
+
+
 def dispense(lib, prescription):
     front = lib.prescora_interface_new()
     request = lib.prescora_peticion_new()
@@ -179,6 +188,7 @@ def dispense(lib, prescription):
             print(f"{text(lib, lib.prescora_peticion_IDPrescripcion(request))}: "
                   f"DatosValidos={lib.prescora_respuesta_DatosValidos(response)} "
                   f"DispensacionRealizada={int(done)}")
+            print("  envío:", ENVIO.get(lib.prescora_interface_Envio(front), "desconocido"))
             for i in range(lib.prescora_respuesta_count(response, 1)):  # PRESCORA_TEXTO_AVISO
                 print("  aviso", text(lib, lib.prescora_respuesta_item(response, 1, i)))
             for number, description in errors(lib, front):

@@ -200,6 +200,7 @@ TEST(CApiMisuse, BecomesAnErrorItemNeverACrash) {
       {"NULL response",
        [] { return prescora_respuesta_count(nullptr, PRESCORA_CODIGO_AVISO) == 0; }, 91},
       {"NULL front object", [] { return prescora_interface_Enabled(nullptr) == 0; }, 91},
+      {"NULL front object outcome", [] { return prescora_interface_Envio(nullptr) == 0; }, 91},
       {"NULL front dispensing",
        [] { return prescora_interface_SolicitudDispensacion(nullptr, nullptr) == nullptr; }, 91},
       {"NULL error list", [] { return prescora_errores_Description(nullptr, 0) == nullptr; }, 91},

@@ -37,6 +37,7 @@ TEST_F(DispensarTool, TabulatedOutputOfADispensingThatWentThrough) {
             "evento\tAlTerminarSolicitudDispensacion\tTrue\t1\n"
             "id\tRX0000000001\n"
             "tipo\t1\trspReceived\n"
+            "envio\t3\tenvRespondido\n"
             "datos_validos\tTrue\n"
             "dispensacion_realizada\tTrue\n"
             "avisos\t1\n"
@@ -64,6 +65,19 @@ TEST_F(DispensarTool, ExitStatusTellsRejectionFallbackAndFailureApart) {
   EXPECT_EQ(fallback.status, 3) << fallback.out;
   EXPECT_TRUE(Has(fallback, "tipo\t3\trspInternal"));
   EXPECT_TRUE(Has(fallback, "evento\tAlTerminarSolicitudDispensacion\tFalse\t3"));
+  EXPECT_TRUE(Has(fallback, "envio\t2\tenvSinRespuesta"));
+
+  // A service that refuses the connection: surely not sent, with the executor's reasons.
+  Settings(
+      {{"Asincrono.PeticionTimeOut", "20"}, {"Configuracion.Servicio", "http://127.0.0.1:1/wsdl"}});
+  arguments = Fields("RX0000000001");
+  arguments.insert(arguments.end(), {"--formato", "tabulado"});
+  Outcome notSent = Dispensar(arguments);
+  EXPECT_EQ(notSent.status, 5) << notSent.out;
+  EXPECT_TRUE(Has(notSent, "tipo\t3\trspInternal"));
+  EXPECT_TRUE(Has(notSent, "envio\t1\tenvNoEnviado"));
+  EXPECT_NE(notSent.out.find("error\t32010\tNo se puede conectar con el servicio web"),
+            std::string::npos);
 
   // A library that cannot read its settings fails the request.
   fs::remove(Path("Interface.ini"));

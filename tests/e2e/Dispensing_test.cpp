@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/platform/xml.h"
@@ -88,6 +90,7 @@ TEST_F(Dispensing, AnswerInTimeReachesTheApplication) {
   EXPECT_EQ(response.m_colTextoAviso(), (std::vector<std::string>{kDone}));
   EXPECT_EQ(response.m_intNMotivosRechazo(), 0);
   EXPECT_TRUE(front.Errores().empty());
+  EXPECT_EQ(front.Envio(), ns::envRespondido);
   EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar " + id, "Terminar True 1"}));
   EXPECT_GT(passes, 0);
   EXPECT_FALSE(partial);
@@ -112,6 +115,12 @@ TEST_F(Dispensing, AnswerInTimeReachesTheApplication) {
   EXPECT_NE(
       log.find(id + " SolicitudDispensacion:Recibiendo mensaje SOAP 'RespuestaPeticion' " + id),
       std::string::npos);
+  // The answer's line names where it ends, not the late answers' folder it is staged in.
+  EXPECT_NE(log.find("CRespuestaPeticion.ToXML:Generando archivo " +
+                     Path("Recibidos/" + id + ".xml") + " con la respuesta de la dispensación"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Generando archivo " + Path("Retrasados")), std::string::npos);
   EXPECT_TRUE(simulator_->EsperarLinea("solicitudDispensacion " + id + " aceptada: 0000"));
 }
 
@@ -246,22 +255,99 @@ TEST_F(Dispensing, ServiceFailuresShowInTheSharedLogWhileTheFrontObjectFallsBack
   EXPECT_TRUE(Dispense(front, "RX-LENTA").DatosValidos());
   EXPECT_TRUE(LogHas(" CExecutor.SolicitudDispensacion:(32109)"));
 
-  // A service nobody answers for.
-  Settings(
-      {{"Asincrono.PeticionTimeOut", "2"}, {"Configuracion.Servicio", "http://127.0.0.1:1/wsdl"}});
-  EXPECT_TRUE(Dispense(front, "RX0000000003").DatosValidos());
-  EXPECT_TRUE(
-      LogHas(" CExecutor.SolicitudDispensacion:(32010)No se puede conectar con el servicio web"));
-  EXPECT_NE(Log().find(" CExecutor.ConectarServicio:(321"), std::string::npos);
-
   EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar RX-FALLO-SOAP", "Terminar False 3",
-                                                   "Iniciar RX-LENTA", "Terminar False 3",
-                                                   "Iniciar RX0000000003", "Terminar False 3"}));
-  // The executor's failures belong to its own process: the front object saw none.
+                                                   "Iniciar RX-LENTA", "Terminar False 3"}));
+  // The executor's failures after the request may have left belong to its own process: the
+  // front object saw none, and the outcome is unknown.
   EXPECT_TRUE(front.Errores().empty());
+  EXPECT_EQ(front.Envio(), ns::envSinRespuesta);
   WaitForLaunchers();
   EXPECT_TRUE(Files("Recibidos").empty());
   EXPECT_TRUE(Files("Retrasados").empty());
+}
+
+// A request that surely never left the machine comes back at once, long before the time-out,
+// with the usual fallback, the executor's reasons in Errores and the outcome "not sent".
+TEST_F(Dispensing, ARequestThatNeverLeftComesBackAtOnceAsNotSent) {
+  struct Case {
+    std::string id;
+    std::string servicio;
+    std::vector<int> errores;  // the executor's
+  };
+  WriteFile(Path("roto.wsdl"), "<definitions>");
+  const std::vector<Case> cases = {
+      {"RX0000000001", "http://127.0.0.1:1/wsdl", {32107, 32010}},  // connection refused
+      {"RX0000000002", Path("roto.wsdl"), {32102, 32010}},          // description unreadable
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.servicio);
+    // Without the executor's word the front object would wait the whole minute.
+    Settings({{"Configuracion.Servicio", c.servicio}, {"Asincrono.PeticionTimeOut", "60"}});
+    ns::CInterface fresh;
+    RecordedEvents events;
+    fresh.set_Events(&events);
+    ns::CRespuestaPeticion response = Dispense(fresh, c.id);
+    EXPECT_TRUE(response.DatosValidos());
+    EXPECT_EQ(response.m_colCodigoMotivosRechazo(), (std::vector<std::string>{"sinRespuesta"}));
+    EXPECT_EQ(fresh.Envio(), ns::envNoEnviado);
+    EXPECT_EQ(Numbers(fresh.Errores()), c.errores);
+    ASSERT_FALSE(fresh.Errores().empty());
+    EXPECT_EQ(fresh.Errores().back().Source(), "CExecutor.SolicitudDispensacion");
+    EXPECT_EQ(fresh.Errores().back().Description(), "No se puede conectar con el servicio web");
+    EXPECT_EQ(events.seen, (std::vector<std::string>{"Iniciar " + c.id, "Terminar False 3"}));
+    // The audit keeps its keys and values.
+    EXPECT_NE(AuditSection(c.id).find("MENSAJE_RECIBIDO=No\nRESPUESTA_GENERADA=int\n"),
+              std::string::npos)
+        << AuditSection(c.id);
+    WaitForLaunchers();
+    EXPECT_FALSE(Exists("EnCurso/" + c.id + ".estado"));
+  }
+}
+
+// Dispensings without an identifier, for one patient, from four threads at once: each gets an
+// identifier of its own, so none is refused as in flight and each has its own audit record.
+TEST_F(Dispensing, GeneratedIdentifiersAreNeverGivenTwice) {
+  StartSimulator();
+  constexpr int kThreads = 4;
+  constexpr int kEach = 3;
+  std::mutex mutex;
+  std::vector<std::string> ids;
+  int accepted = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ns::CInterface front;
+      for (int i = 0; i < kEach; ++i) {
+        ns::CPeticionDispensacion request = Request("");
+        request.set_TIS("BBBB000001");
+        request.set_CodigoColegiadoPrescriptor("28/123456");
+        request.set_FechaPrescripcion("01/12/2026");
+        request.set_RegimenReceta(ns::Trabajador);
+        request.set_TipoPrescripcion(ns::Especialidad_Farmaceutica);
+        ns::CRespuestaPeticion response = front.SolicitudDispensacion(request);
+        std::lock_guard<std::mutex> lock(mutex);
+        ids.push_back(request.IDPrescripcion());
+        if (response.DispensacionRealizada()) ++accepted;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+
+  const std::set<std::string> distinct(ids.begin(), ids.end());
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kEach));
+  EXPECT_EQ(accepted, kThreads * kEach);
+  const std::string prefix = "ITPF000148F0001FARM01BBBB000001";
+  for (const std::string& id : distinct) {
+    EXPECT_EQ(id.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(id.size(), prefix.size() + 12);
+    EXPECT_NE(AuditSection(id).find("RESPUESTA_GENERADA=srv"), std::string::npos) << id;
+  }
+  const std::string audit = Audit();
+  std::size_t sections = 0;
+  for (std::size_t at = audit.find("[ITP"); at != std::string::npos;
+       at = audit.find("[ITP", at + 1))
+    ++sections;
+  EXPECT_EQ(sections, static_cast<std::size_t>(kThreads * kEach));
 }
 
 TEST_F(Dispensing, GeneratedIdentifierIsWrittenBackAndTheServiceGetsThePrescriptionData) {

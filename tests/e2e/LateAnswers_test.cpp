@@ -3,7 +3,10 @@
 // loopback port. The front object's tick counter moves only when the test times it out.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -15,6 +18,7 @@
 #include "common/platform/checkpoint.h"
 #include "common/platform/clock.h"
 #include "common/platform/profile.h"
+#include "common/platform/profiletail.h"
 #include "e2e/E2eFixture.h"
 #include "interface/CAuditor.h"
 #include "interface/CInterface.h"
@@ -163,6 +167,11 @@ TEST_F(HeldLauncher, LateAnswerGoesAsideWhateverTheSettings) {
           WaitForLaunchers();
           EXPECT_TRUE(Exists("Retrasados/" + id + ".xml"));
           EXPECT_FALSE(Exists("Recibidos/" + id + ".xml"));
+          // The log names the file where it ends, not where it was staged.
+          const std::string generated = "CRespuestaPeticion.ToXML:Generando archivo ";
+          EXPECT_NE(Log().find(generated + Path("Retrasados/" + id + ".xml") + " con la"),
+                    std::string::npos);
+          EXPECT_EQ(Log().find(generated + Path("Retrasados/." + id)), std::string::npos);
           if (std::string(auditar) == "1") {
             EXPECT_EQ(Mark(id, "MENSAJE_RECIBIDO"), "Si");
             EXPECT_EQ(Mark(id, "RESPUESTA_GENERADA"), "int");
@@ -382,6 +391,87 @@ TEST_F(HeldLauncher, ReconciliationReportListsWhatNeedsAttention) {
   EXPECT_EQ(later.status, 0) << later.out;
   EXPECT_NE(later.out.find("Nada que revisar."), std::string::npos);
   EXPECT_EQ(RunProgram(tool, {"--carpeta", folder_, "--desde", "ayer"}).status, 2);
+}
+
+// The service stops between the reading of its description and the call: the request never
+// leaves, and the front object, told so by the executor, answers at once with its fallback, the
+// executor's reasons and the outcome "not sent". The audit keeps its usual marks.
+TEST_F(HeldLauncher, ARefusedCallComesBackAtOnceAsNotSent) {
+  StartSimulator();
+  const std::string id = "RX0000000001";
+  Hold("CExecutor.Conectado");
+  // Never reached with the change; without it, the wait ends here rather than never.
+  std::chrono::steady_clock::time_point released{};
+  OnPass([&] {
+    if (released == std::chrono::steady_clock::time_point{}) {
+      if (!Arrived("CExecutor.Conectado")) return;
+      simulator_->Detener(SIGTERM);
+      Release("CExecutor.Conectado");
+      released = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - released > std::chrono::seconds(10)) {
+      TimeOut();
+    }
+  });
+  ns::CInterface front;
+  ns::CRespuestaPeticion response = Dispense(front, id);
+  EXPECT_TRUE(IsFallback(response));
+  EXPECT_TRUE(response.DatosValidos());
+  EXPECT_EQ(front.Envio(), ns::envNoEnviado);
+  ASSERT_EQ(Numbers(front.Errores()), (std::vector<int>{32107})) << Log();
+  EXPECT_EQ(front.Errores()[0].Source(), "SoapClient");
+  EXPECT_NE(front.Errores()[0].Description().find("conexión rechazada"), std::string::npos);
+  EXPECT_EQ(Mark(id, "RESPUESTA_GENERADA"), "int");
+  EXPECT_EQ(Mark(id, "MENSAJE_RECIBIDO"), "No");
+  WaitForLaunchers();
+  // Nothing is left in flight: the identifier may be asked for again at once.
+  EXPECT_FALSE(Exists("EnCurso/" + id + ".estado"));
+  EXPECT_TRUE(Files("Retrasados").empty());
+}
+
+// A write of the audit cut short (its writer killed, its journal left) while a dispensing sent
+// without an answer is on record: the report reads the trail as the library does and lists it.
+TEST_F(HeldLauncher, TheReportReadsTheTrailAsTheLibraryDoesAfterAWriteCutShort) {
+  StartSimulator();
+  {
+    ns::CInterface front;
+    EXPECT_TRUE(Dispense(front, "RX0000000001").DispensacionRealizada());
+    OnPass([&] {
+      if (!Arrived("CExecutor.Respuesta")) return;
+      Kill("CExecutor.Respuesta");
+      TimeOut();
+    });
+    Hold("CExecutor.Respuesta");
+    EXPECT_TRUE(IsFallback(Dispense(front, "RX0000000003")));
+    Unhold();
+  }
+  WaitForLaunchers();
+  ns::CAuditor::Flush();
+  simulator_.reset();  // its reader thread too: the child below is forked alone
+  const std::string audit = Path("Auditoria/audit.log");
+  const std::string before = ReadFile(audit);
+  ASSERT_NE(before.find("[RX0000000003]"), std::string::npos) << before;
+  // The earlier section grows past everything after it; the file may not grow enough for it.
+  pid_t child = fork();
+  if (child == 0) {
+    rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    rlimit limit{static_cast<rlim_t>(before.size() + 10), static_cast<rlim_t>(before.size() + 10)};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    ns::platform::profiletail::WriteString(audit, "RX0000000001", "TEXTO_RESPUESTA",
+                                           std::string(before.size(), 'x'));
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  ASSERT_TRUE(Exists("Auditoria/audit.log.journal"));
+  ASSERT_EQ(ReadFile(audit).find("[RX0000000003]"), std::string::npos) << "not cut short";
+
+  const std::string tool = std::string(PRESCORA_BIN_DIR) + "/prescora-auditoria";
+  Outcome report = RunProgram(tool, {"--carpeta", folder_, "--formato", "tabulado"});
+  EXPECT_EQ(report.status, 1) << report.out;
+  EXPECT_NE(report.out.find("sin_respuesta\tRX0000000003\t"), std::string::npos) << report.out;
+  EXPECT_EQ(ReadFile(audit), before);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "RecordsFixture.h"
 
@@ -69,6 +70,37 @@ TEST_F(RecordsTest, AForkedChildOfTheHostKeepsNoneOfTheLocks) {
   EXPECT_TRUE(again.TomarFrente());
   close(gate[1]);
   waitpid(child, nullptr, 0);
+}
+
+// "Not sent" carries the executor's errors to the front object, each whole on its own line, even
+// when a text holds tabs or line ends of its own; any other state carries none.
+TEST_F(RecordsTest, NotSentCarriesTheExecutorsErrorsWhole) {
+  CEnCurso enCurso("ID-2");
+  CEnCurso::Paso paso(enCurso);
+  enCurso.set_Estado(CEnCurso::kEnviada);
+  ns::CErrorItem refused;
+  refused.set_Number(32107);
+  refused.set_Source("SoapClient");
+  refused.set_Description("No se puede conectar con\thttp://h/s\n32000\tforjado\tfalso");
+  ns::CErrorItem connect;
+  connect.set_Number(32010);
+  connect.set_Source("CExecutor.SolicitudDispensacion");
+  connect.set_Description("No se puede conectar con el servicio web");
+  enCurso.set_NoEnviada({refused, connect});
+
+  EXPECT_EQ(enCurso.Estado(), CEnCurso::kNoEnviada);
+  const std::vector<ns::CErrorItem> read = enCurso.ErroresNoEnviada();
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].Number(), 32107);
+  EXPECT_EQ(read[0].Source(), "SoapClient");
+  EXPECT_EQ(read[0].Description(), "No se puede conectar con http://h/s 32000 forjado falso");
+  EXPECT_EQ(read[1].Number(), 32010);
+  EXPECT_EQ(read[1].Source(), "CExecutor.SolicitudDispensacion");
+  EXPECT_EQ(read[1].Description(), "No se puede conectar con el servicio web");
+
+  enCurso.set_Estado(CEnCurso::kCerrada);
+  EXPECT_EQ(enCurso.Estado(), CEnCurso::kCerrada);
+  EXPECT_TRUE(enCurso.ErroresNoEnviada().empty());
 }
 
 }  // namespace

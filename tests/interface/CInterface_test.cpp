@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "interface/CAuditor.h"
@@ -127,6 +129,44 @@ TEST_F(FrontObject, BlankIdentifierIsGeneratedAndWrittenBackBeforeAnyCheck) {
   EXPECT_EQ(request.IDPrescripcion(), expected);
   EXPECT_TRUE(response.DatosValidos());
   EXPECT_NE(Audit().find("[" + expected + "]"), std::string::npos);
+}
+
+// A generated identifier is given once per library folder: a second one of the same data in the
+// same second is the next second's; another patient's is its own; a clock that stays on one
+// second gives none, rather than a second dispensing under the same identifier.
+TEST_F(FrontObject, GeneratedIdentifierIsGivenOnce) {
+  using ns::platform::clock::LocalTime;
+  const auto start = std::chrono::steady_clock::now();
+  bool moving = true;
+  // The clock reaches the next second some time after the first request.
+  ns::platform::clock::SetNowForTesting([&] {
+    const bool later =
+        moving && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500);
+    return LocalTime{2026, 12, 7, 9, 5, later ? 4 : 3};
+  });
+  WriteIdleExecutor();
+  ns::CInterface front;
+  auto dispense = [&](const std::string& tis) {
+    FakeClock();
+    ns::CPeticionDispensacion request = FullRequest("");
+    request.set_TIS(tis);
+    ns::objErrores().ResetErrorsCollection();
+    const bool valid = front.SolicitudDispensacion(request).DatosValidos();
+    return std::make_pair(request.IDPrescripcion(), valid);
+  };
+  EXPECT_EQ(dispense("T9"), std::make_pair(std::string("ITPF148F1UT9261207090503"), true));
+  EXPECT_EQ(dispense("T8"), std::make_pair(std::string("ITPF148F1UT8261207090503"), true));
+  EXPECT_EQ(dispense("T9"), std::make_pair(std::string("ITPF148F1UT9261207090504"), true));
+  moving = false;
+  EXPECT_FALSE(dispense("T9").second);
+  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{32020}));
+  const std::string audit = Audit();
+  for (const char* id :
+       {"ITPF148F1UT9261207090503", "ITPF148F1UT8261207090503", "ITPF148F1UT9261207090504"}) {
+    const std::string section = std::string("[") + id + "]";
+    EXPECT_NE(audit.find(section), std::string::npos) << id;
+    EXPECT_EQ(audit.find(section), audit.rfind(section)) << id;
+  }
 }
 
 TEST_F(FrontObject, IdentifierThatCouldEscapeTheSpoolOrTheAuditIsRefused) {

@@ -575,6 +575,10 @@ TEST_F(SoapTest, RefusedConnectionAndTimeOut) {
   client.ConnectorProperty("EndPointURL", "http://127.0.0.1:" + std::to_string(FreePort()) + "/s");
   Failure refused = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
   EXPECT_EQ(refused.Number(), soap::errSoapConnectionRefused) << refused.Description();
+  // Refused before a byte of the request went: the service surely did not see it.
+  EXPECT_FALSE(client.RequestMayHaveLeft());
+  Raised([&] { client.Call("noSuchOperation", Nodes(kRecord)); });
+  EXPECT_FALSE(client.RequestMayHaveLeft());
 
   client.ConnectorProperty("EndPointURL", std::string());
   server.Stall();
@@ -582,6 +586,8 @@ TEST_F(SoapTest, RefusedConnectionAndTimeOut) {
   Failure late = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
   EXPECT_EQ(late.Number(), soap::errSoapTimeout) << late.Description();
   EXPECT_NE(late.Description().find("300 ms"), std::string::npos) << late.Description();
+  // The server had the request: whether it acted on it is unknown.
+  EXPECT_TRUE(client.RequestMayHaveLeft());
 }
 
 // A server that sends its answer a byte at a time never waits long enough for a read to time out;
@@ -959,6 +965,8 @@ TEST_F(SoapTest, TlsVerifiesTheServerAgainstTrustedAuthorities) {
                              "https://127.0.0.1:" + std::to_string(server.Port()) + "/servicio");
     Failure f = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
     EXPECT_EQ(f.Number(), soap::errSoapTls) << f.Description();
+    // The handshake failed: the request was never written.
+    EXPECT_FALSE(client.RequestMayHaveLeft());
   }
   // Trusted through the environment, for programs started by end-to-end tests.
   {

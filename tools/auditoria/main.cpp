@@ -2,7 +2,9 @@
 // spool folders it lists every dispensing whose answer the pharmacy did not see (answers in
 // Retrasados, or left in Recibidos without the pharmacy having taken them) with what the service
 // answered, and every dispensing sent whose answer never came back, whose outcome only the
-// service can tell. Reads only; writes nothing.
+// service can tell. Reads through the library's own readers: what an audit write cut short left
+// half done is put back from its journal first, as the library itself would; nothing else is
+// written.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,7 +22,10 @@
 #include <CLI/CLI.hpp>
 
 #include "common/platform/component.h"
+#include "common/platform/profile.h"
+#include "common/platform/profiletail.h"
 #include "common/platform/xml.h"
+#include "interface/CRespuestaPeticion.h"
 #include "tools/comun/Programa.h"
 
 namespace ns = PRESCORA_NS;
@@ -100,31 +105,21 @@ std::optional<int> LeerFecha(const std::string& texto) {
   return std::nullopt;
 }
 
-// The records of one audit file. A daily file (yymmdd.log) gives the date by its name; the fixed
-// file writes it into FECHA_ENVIO ("yy/mm/dd hh:mm:ss").
+// The records of one audit file, read as the library reads it (a write cut short put back from
+// its journal, the index not trusted). A daily file (yymmdd.log) gives the date by its name; the
+// fixed file writes it into FECHA_ENVIO ("yy/mm/dd hh:mm:ss").
 std::vector<Registro> LeerAuditoria(const fs::path& archivo) {
   std::vector<Registro> registros;
   const std::string nombre = archivo.stem().string();
   const int diaDelArchivo =
       nombre.size() == 6 && Digitos(nombre) ? 20000000 + std::stoi(nombre) : 0;
-  std::ifstream in(archivo, std::ios::binary);
-  std::string linea;
-  while (std::getline(in, linea)) {
-    linea = Recortar(linea);
-    if (linea.empty() || linea[0] == ';') continue;
-    if (linea[0] == '[') {
-      const auto cierre = linea.find(']');
-      registros.push_back(
-          {Recortar(linea.substr(1, cierre == std::string::npos ? std::string::npos : cierre - 1)),
-           {},
-           {}});
-      registros.back().envio.fecha = diaDelArchivo;
-      continue;
-    }
-    const auto igual = linea.find('=');
-    if (registros.empty() || igual == std::string::npos) continue;
-    registros.back().claves[Mayusculas(Recortar(linea.substr(0, igual)))] =
-        Recortar(linea.substr(igual + 1));
+  for (auto& seccion : ns::platform::profiletail::ReadSections(archivo.string())) {
+    Registro r;
+    r.id = std::move(seccion.name);
+    r.envio.fecha = diaDelArchivo;
+    // The first of a key is the one the library reads.
+    for (auto& [clave, valor] : seccion.keys) r.claves.emplace(Mayusculas(clave), std::move(valor));
+    registros.push_back(std::move(r));
   }
   for (Registro& r : registros) {
     const std::string fecha = r.Clave("FECHA_ENVIO");
@@ -137,18 +132,6 @@ std::vector<Registro> LeerAuditoria(const fs::path& archivo) {
     }
   }
   return registros;
-}
-
-// The items of a list element, in order.
-std::vector<std::string> Lista(const ns::platform::xml::Node& padre, const std::string& nombre) {
-  std::vector<std::string> items;
-  for (const auto& n : padre.childNodes().items()) {
-    if (n.nodeType() != ns::platform::xml::NodeType::Element || Mayusculas(n.baseName()) != nombre)
-      continue;
-    for (const auto& item : n.childNodes().items())
-      if (!Recortar(item.Text()).empty()) items.push_back(item.Text());
-  }
-  return items;
 }
 
 Respuesta LeerRespuesta(const fs::path& carpeta, const fs::path& archivo, const std::string& id,
@@ -169,10 +152,14 @@ Respuesta LeerRespuesta(const fs::path& carpeta, const fs::path& archivo, const 
   if (!documento.Load(archivo.string())) return r;
   const auto raiz = documento.documentElement();
   if (Mayusculas(raiz.baseName()) != "RESPUESTAPETICION") return r;
-  const auto codigosAviso = Lista(raiz, "CODIGOAVISO");
-  const auto textosAviso = Lista(raiz, "TEXTOAVISO");
-  const auto codigosRechazo = Lista(raiz, "CODIGOMOTIVOSRECHAZO");
-  const auto textosRechazo = Lista(raiz, "TEXTOMOTIVOSRECHAZO");
+  // Read as the pharmacy's application reads a response file.
+  ns::CRespuestaPeticion respuesta;
+  ns::platform::xml::NodeList nodos = raiz.childNodes();
+  if (!respuesta.FromXML(nodos)) return r;
+  const auto& codigosAviso = respuesta.m_colCodigoAviso();
+  const auto& textosAviso = respuesta.m_colTextoAviso();
+  const auto& codigosRechazo = respuesta.m_colCodigoMotivosRechazo();
+  const auto& textosRechazo = respuesta.m_colTextoMotivosRechazo();
   for (std::size_t i = 0; i < codigosAviso.size(); ++i) {
     if (Recortar(codigosAviso[i]) == codigoCorrecto) {
       r.resultado = "aceptada";
@@ -222,7 +209,9 @@ int main(int argc, char** argv) {
       "respuesta no vio la farmacia (respuestas en Retrasados, o en Recibidos sin que la farmacia "
       "las recogiera), con lo que respondió el servicio, y las dispensaciones enviadas cuya "
       "respuesta no llegó, cuyo resultado hay que comprobar con el servicio.\n"
-      "Lee los archivos de Auditoria y las carpetas de la cola; no cambia nada. Una dispensación "
+      "Lee los archivos de Auditoria y las carpetas de la cola como la biblioteca (lo que una "
+      "escritura de auditoría interrumpida dejó a medias se repone antes); no cambia nada más. Una "
+      "dispensación "
       "en curso mientras se ejecuta puede aparecer como pendiente.",
       "prescora-auditoria"};
   prescora_tools::AyudaEnEspanol(app, 30);
@@ -281,17 +270,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::string codigoCorrecto;
-  {
-    std::ifstream ini(raiz / "Interface.ini");
-    std::string linea;
-    while (std::getline(ini, linea)) {
-      const auto igual = linea.find('=');
-      if (igual != std::string::npos &&
-          Mayusculas(Recortar(linea.substr(0, igual))) == "CODIGODISPENSACIONCORRECTA")
-        codigoCorrecto = Recortar(linea.substr(igual + 1));
-    }
-  }
+  const std::string codigoCorrecto = Recortar(ns::platform::profile::GetString(
+      (raiz / "Interface.ini").string(), "Configuracion", "CodigoDispensacionCorrecta"));
 
   std::vector<Respuesta> noVistas;
   std::map<std::string, bool> conRespuesta;

@@ -35,6 +35,7 @@ constexpr int kNoRealizada = 1;   // the service answered without confirming it 
 constexpr int kUso = 2;           // wrong arguments or fields file
 constexpr int kSinRespuesta = 3;  // no answer in time: a fallback response, outcome unknown
 constexpr int kFalloInterno = 4;  // the request failed inside the library
+constexpr int kNoEnviada = 5;     // surely not sent: a fallback response, nothing dispensed
 
 // One field of the request: its property name (as in a fields file), its option and its setter.
 struct Campo {
@@ -268,8 +269,33 @@ std::string Elemento(const std::vector<std::string>& v, std::size_t i) {
   return i < v.size() ? v[i] : std::string();
 }
 
+const char* NombreEnvio(ns::EnvioTypeEnum envio) {
+  switch (envio) {
+    case ns::envNoEnviado:
+      return "envNoEnviado";
+    case ns::envSinRespuesta:
+      return "envSinRespuesta";
+    case ns::envRespondido:
+      return "envRespondido";
+  }
+  return "";
+}
+
+const char* DescripcionEnvio(ns::EnvioTypeEnum envio) {
+  switch (envio) {
+    case ns::envNoEnviado:
+      return "no enviada: no salió de esta máquina, se puede volver a pedir";
+    case ns::envSinRespuesta:
+      return "enviada sin respuesta a tiempo: resultado desconocido";
+    case ns::envRespondido:
+      return "respondida por el servicio";
+  }
+  return "";
+}
+
 void MostrarTexto(const ns::CPeticionDispensacion& peticion, const ns::CRespuestaPeticion& r,
-                  const Eventos& eventos, const std::vector<ns::CErrorItem>& errores) {
+                  const Eventos& eventos, ns::EnvioTypeEnum envio,
+                  const std::vector<ns::CErrorItem>& errores) {
   auto siNo = [](bool b) { return b ? "sí" : "no"; };
   std::cout << "Prescripción " << peticion.IDPrescripcion() << "\n";
   if (eventos.tipo)
@@ -277,6 +303,7 @@ void MostrarTexto(const ns::CPeticionDispensacion& peticion, const ns::CRespuest
               << NombreTipo(*eventos.tipo) << ")\n";
   else
     std::cout << "  Respuesta:              de error: la solicitud falló (ver Errores)\n";
+  std::cout << "  Envío:                  " << DescripcionEnvio(envio) << "\n";
   std::cout << "  Dispensación realizada: " << siNo(r.DispensacionRealizada()) << "\n";
   std::cout << "  Datos válidos:          " << siNo(r.DatosValidos()) << "\n";
   auto lista = [](const char* titulo, int16_t n, const std::vector<std::string>& codigos,
@@ -301,14 +328,15 @@ void MostrarTexto(const ns::CPeticionDispensacion& peticion, const ns::CRespuest
 }
 
 void MostrarTabulado(const ns::CPeticionDispensacion& peticion, const ns::CRespuestaPeticion& r,
-                     const Eventos& eventos, const std::vector<ns::CErrorItem>& errores,
-                     int salida) {
+                     const Eventos& eventos, ns::EnvioTypeEnum envio,
+                     const std::vector<ns::CErrorItem>& errores, int salida) {
   for (const auto& l : eventos.lineas) std::cout << "evento\t" << l << "\n";
   std::cout << "id\t" << Escapar(peticion.IDPrescripcion()) << "\n";
   if (eventos.tipo)
     std::cout << "tipo\t" << *eventos.tipo << "\t" << NombreTipo(*eventos.tipo) << "\n";
   else
     std::cout << "tipo\t0\terror\n";
+  std::cout << "envio\t" << envio << "\t" << NombreEnvio(envio) << "\n";
   std::cout << "datos_validos\t" << (r.DatosValidos() ? "True" : "False") << "\n";
   std::cout << "dispensacion_realizada\t" << (r.DispensacionRealizada() ? "True" : "False") << "\n";
   std::cout << "avisos\t" << r.m_intNAvisos() << "\n";
@@ -339,7 +367,9 @@ int main(int argc, char** argv) {
   app.footer(
       "Estado de salida: 0 dispensación realizada; 1 el servicio no la confirmó (rechazada); "
       "2 argumentos no válidos; 3 sin respuesta a tiempo (respuesta por defecto o interna); "
-      "4 fallo interno (ver Errores).");
+      "4 fallo interno (ver Errores); 5 no enviada: la petición no salió de esta máquina "
+      "(respuesta "
+      "por defecto o interna, motivo en Errores), se puede volver a pedir.");
 
   std::map<std::string, std::string> opciones;
   for (const Campo& c : kCampos) {
@@ -401,6 +431,8 @@ int main(int argc, char** argv) {
   int salida;
   if (!respuesta.DatosValidos())
     salida = kFalloInterno;
+  else if (interfaz.Envio() == ns::envNoEnviado)
+    salida = kNoEnviada;
   else if (eventos.tipo != ns::rspReceived)
     salida = kSinRespuesta;
   else
@@ -408,9 +440,9 @@ int main(int argc, char** argv) {
 
   const auto& errores = interfaz.Errores();
   if (formato == "tabulado") {
-    MostrarTabulado(peticion, respuesta, eventos, errores, salida);
+    MostrarTabulado(peticion, respuesta, eventos, interfaz.Envio(), errores, salida);
   } else {
-    MostrarTexto(peticion, respuesta, eventos, errores);
+    MostrarTexto(peticion, respuesta, eventos, interfaz.Envio(), errores);
     if (!interfaz.Enabled())
       std::cout << "  La biblioteca no está activa: compruebe Interface.ini en la carpeta de "
                    "libInterface.so.\n";
