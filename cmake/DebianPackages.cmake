@@ -67,6 +67,7 @@ set(CPACK_PACKAGE_VENDOR Prescora)
 set(CPACK_PACKAGE_CONTACT "Prescora <soporte@prescora.es>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # Installed with DESTDIR, so that /etc/logrotate.d and the links land in the staged root.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -79,7 +80,9 @@ set(CPACK_COMPONENT_TOOLS_GROUP tools)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://prescora.es")
-set(CPACK_STRIP_FILES ON)
+# The -dbgsym packages take the debugging information out of the binaries and strip them (CPack's
+# own stripping would run first and leave them nothing to take).
+set(CPACK_STRIP_FILES OFF)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)

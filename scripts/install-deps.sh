@@ -9,6 +9,7 @@ packages=(
   libnss3-dev libnss3-tools softhsm2 opensc
   clang libclang-rt-14-dev
   dpkg-dev file
+  lintian abigail-tools logrotate
 )
 missing=()
 for p in "${packages[@]}"; do
