@@ -98,7 +98,7 @@ cannot_change_code() {
     { echo "renamed a library link"; return 1; }
   ! as_user sh -c "echo x >>$folder/libInterface.so.1" 2>/dev/null ||
     { echo "wrote into a library"; return 1; }
-  ! as_user ln -sf /tmp "$folder/Enviados" 2>/dev/null || { echo "replaced a link"; return 1; }
+  ! as_user ln -sfn /tmp "$folder/Enviados" 2>/dev/null || { echo "replaced a link"; return 1; }
   ! as_user mkdir "$folder/nueva" 2>/dev/null || { echo "created a folder"; return 1; }
   ! as_user sh -c "echo x >/usr/bin/prescora-nuevo" 2>/dev/null || { echo "created a tool"; return 1; }
   return 0
@@ -131,11 +131,12 @@ sed -i "s#^Servicio=.*#Servicio=$url#" /etc/prescora/Interface.ini
 
 dispensing() {
   as_user sh -c "umask 022; prescora-dispensar --archivo /usr/share/prescora/peticion-ejemplo.ini" &&
-    grep -q "solicitudDispensacion RX0000000001 aceptada" "$work/simulador.out" &&
-    grep -q RX0000000001 /var/lib/prescora/Auditoria/*.log &&
-    grep -q "Enviados=1" /etc/prescora/Interface.ini &&
-    [ -s /var/log/prescora/Interface.log ] &&
-    [ -z "$(find /usr/lib/prescora -newer "$work/deb" ! -type l)" ]
+    grep -q "solicitudDispensacion RX0000000001 aceptada" "$work/simulador.out" || return 1
+  grep -q RX0000000001 /var/lib/prescora/Auditoria/*.log || { echo "no audit section"; return 1; }
+  grep -q "^Enviados=1" /etc/prescora/Interface.ini || { echo "no counter"; return 1; }
+  [ -s /var/log/prescora/Interface.log ] || { echo "no message log"; return 1; }
+  # Nothing was written beside the code.
+  ! find /usr/lib/prescora -mindepth 1 -newer "$work/deb" ! -type l | grep .
 }
 check "a member of the group dispenses; audit, counters and log land in /etc and /var" dispensing
 retrieval() {
