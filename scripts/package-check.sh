@@ -45,7 +45,10 @@ check() { # check DESCRIPTION COMMAND...
     sed 's/^/     /' "$work/last.log" | tail -n 40
   fi
 }
-as_user() { runuser -u "$user" -- env HOME="$work/home" "$@"; }
+# As the user, in this very process (no helper process in between, so a kill reaches the program).
+as_user() {
+  setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups -- env HOME="$work/home" "$@"
+}
 
 # ---- The packages ------------------------------------------------------------------------------
 (umask 022 && cpack -G DEB -B "$work/deb" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1) ||
@@ -116,8 +119,8 @@ layout() {
 check "settings in /etc, data under /var, reached from the library folder" layout
 
 # ---- A dispensing and a retrieval as a member of the group -------------------------------------
-as_user prescora-simulador --port 0 --datos /usr/share/prescora/datos-ejemplo.ini \
-  >"$work/simulador.out" 2>"$work/simulador.err" &
+setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups -- /usr/bin/prescora-simulador \
+  --port 0 --datos /usr/share/prescora/datos-ejemplo.ini >"$work/simulador.out" 2>"$work/simulador.err" &
 sim_pid=$!
 url=""
 for _ in $(seq 100); do
