@@ -33,7 +33,8 @@ write_if_changed("${dest}/Config.h" "${config}")
 list(APPEND written "${dest}/Config.h")
 
 # The public classes (PUBLIC, those present), their error items, the library's version, message
-# loop and error texts, and the former name of the message-loop hook. The library's inner machinery stays out.
+# loop and error texts, and the former name of the message-loop hook. The library's inner
+# machinery stays out.
 set(queue "")
 string(REPLACE "," ";" public "${PUBLIC}")
 foreach(header ${public})

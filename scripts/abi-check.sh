@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the built shared libraries against the ABI baselines kept in cmake/abi/ (libabigail's
 # abidiff over the public headers): an added symbol passes; any other change of what hosts use (a
-# symbol gone, a type, a signature or a layout changed) fails. Such a change needs a new soname (PRESCORA_SOVERSION in CMakeLists.txt) and a
-# new baseline made on purpose with scripts/abi-renew.sh.
+# symbol gone, a type, a signature or a layout changed) fails. Such a change needs a new soname
+# (PRESCORA_SOVERSION in CMakeLists.txt) and a new baseline made on purpose with
+# scripts/abi-renew.sh.
 #
 #   scripts/abi-check.sh [BUILD_DIR]
 set -euo pipefail

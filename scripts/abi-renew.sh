@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Writes the ABI baselines (cmake/abi/<soname>.abi) from a build with debugging information (the
 # default RelWithDebInfo). A baseline is only replaced by one that hosts built against it can still
-# use (symbols added, nothing else changed): when anything else changed, raise PRESCORA_SOVERSION in CMakeLists.txt first, rebuild, and the
-# new soname gets a baseline of its own (the old one may then be deleted).
+# use (symbols added, nothing else changed): when anything else changed, raise PRESCORA_SOVERSION in
+# CMakeLists.txt first, rebuild, and the new soname gets a baseline of its own (the old one may then
+# be deleted).
 #
 #   scripts/abi-renew.sh [BUILD_DIR] [--unreleased]
 #
