@@ -22,6 +22,8 @@ inline void AyudaEnEspanol(CLI::App& app, std::size_t ancho) {
   f->label("Excludes", "Excluye");
   f->label("Needs", "Requiere");
   f->column_width(ancho);
+  // Options given no group of their own are listed under a Spanish heading too.
+  app.option_defaults()->group("Opciones");
 }
 
 // The version every tool answers --version with: the package's.
