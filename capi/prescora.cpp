@@ -14,9 +14,9 @@
 
 #include <prescora/Initiator/CCard.h>
 #include <prescora/Initiator/CInitiator.h>
-#include <prescora/Initiator/common/platform/events.h>
+#include <prescora/Initiator/common/Library.h>
 #include <prescora/Interface/CInterface.h>
-#include <prescora/Interface/common/platform/events.h>
+#include <prescora/Interface/common/Library.h>
 
 namespace {
 
@@ -238,6 +238,15 @@ char* prescora_ultimo_error_origen(void) {
   }
 }
 
+const char* prescora_version(void) {
+  return Interface::Version();
+}
+
+char* prescora_texto_error(int32_t numero) {
+  return Trap("prescora_texto_error", static_cast<char*>(nullptr),
+              [&] { return Copia(Interface::ErrorText(numero)); });
+}
+
 // ---- Error items -------------------------------------------------------------------------------
 
 void prescora_errores_free(prescora_errores* errores) {
@@ -275,8 +284,8 @@ int32_t prescora_set_bucle_mensajes(prescora_bucle_mensajes funcion, void* conte
   return Status("prescora_set_bucle_mensajes", [&] {
     std::function<void()> hook;
     if (funcion != nullptr) hook = [funcion, contexto] { funcion(contexto); };
-    Interface::platform::events::SetMessageLoopHook(hook);
-    Initiator::platform::events::SetMessageLoopHook(hook);
+    Interface::SetMessageLoopHook(hook);
+    Initiator::SetMessageLoopHook(hook);
   });
 }
 

@@ -25,6 +25,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "prescora_errores.h"
+
+/* The version this header comes with; prescora_version gives the one loaded at run time. */
+#define PRESCORA_VERSION_MAJOR 1
+#define PRESCORA_VERSION_MINOR 2
+#define PRESCORA_VERSION_PATCH 0
+#define PRESCORA_VERSION "1.2.0"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -42,6 +50,13 @@ PRESCORA_C_API void prescora_free(char* text);
 PRESCORA_C_API int32_t prescora_ultimo_error(void);
 PRESCORA_C_API char* prescora_ultimo_error_descripcion(void);
 PRESCORA_C_API char* prescora_ultimo_error_origen(void);
+
+/* The version of the libraries loaded, "major.minor.patch": a static text, not to be released. */
+PRESCORA_C_API const char* prescora_version(void);
+
+/* The Spanish text of an error number (see prescora_errores.h), to release with prescora_free;
+ * any number gives a text. NULL only when there is no memory. */
+PRESCORA_C_API char* prescora_texto_error(int32_t numero);
 
 /* ---- Error items of a front object (Errores) ------------------------------------------------ */
 

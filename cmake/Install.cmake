@@ -1,7 +1,12 @@
 # The install is the library folder: lib/prescora/ under the prefix holds both libraries, the C
 # interface, executor.exe, the tools and Interface.ini, exactly as an installation runs. Headers go
 # under include/prescora/, the CMake package under lib/cmake/Prescora/, the pkg-config files under
-# lib/pkgconfig/, the manual pages under share/man/man1/.
+# lib/pkgconfig/, the manual pages (compressed) under share/man/, links to the tools under bin/.
+#
+# Components: Runtime (libraries, launcher, sample settings), Development (headers, CMake and
+# pkg-config packages, section 3 pages), Tools (the tools, the simulator, their pages), Settings
+# (Interface.ini into the library folder: a plain install only) and Layout (the Debian package's
+# links from the library folder to /etc and /var: the package only, see cmake/DebianLayout.cmake).
 include(CMakePackageConfigHelpers)
 
 set(PRESCORA_FOLDER lib/prescora)
@@ -25,6 +30,7 @@ foreach(pair "Interface;interface" "Initiator;initiator")
       ${CMAKE_COMMAND} -DLIBRARY=${library} -DFOLDER=${folder} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
       -DOUTPUT_DIR=${PRESCORA_INCLUDE_ROOT} -DCONFIG_TEMPLATE=${CMAKE_SOURCE_DIR}/cmake/Config.h.in
       -DVERSION_MAJOR=${PROJECT_VERSION_MAJOR} -DVERSION_MINOR=${PROJECT_VERSION_MINOR}
+      -DVERSION_PATCH=${PROJECT_VERSION_PATCH}
       -DSTAMP=${stamp} "-DPUBLIC=${public}" -P ${CMAKE_SOURCE_DIR}/cmake/PublicHeaders.cmake
     DEPENDS ${library_headers} ${CMAKE_SOURCE_DIR}/cmake/PublicHeaders.cmake
             ${CMAKE_SOURCE_DIR}/cmake/Config.h.in
@@ -33,30 +39,64 @@ foreach(pair "Interface;interface" "Initiator;initiator")
 endforeach()
 add_custom_target(prescora_headers ALL DEPENDS ${public_header_stamps})
 
-install(TARGETS Interface Initiator LIBRARY DESTINATION ${PRESCORA_FOLDER})
-install(PROGRAMS ${PRESCORA_BIN_DIR}/executor.exe DESTINATION ${PRESCORA_FOLDER} OPTIONAL)
+install(TARGETS Interface Initiator LIBRARY DESTINATION ${PRESCORA_FOLDER} COMPONENT Runtime
+        NAMELINK_COMPONENT Runtime)
+install(PROGRAMS ${PRESCORA_BIN_DIR}/executor.exe DESTINATION ${PRESCORA_FOLDER} OPTIONAL
+        COMPONENT Runtime)
 if(TARGET prescora)
-  install(TARGETS prescora LIBRARY DESTINATION ${PRESCORA_FOLDER})
-  install(FILES ${CMAKE_SOURCE_DIR}/capi/prescora.h DESTINATION include/prescora)
+  install(TARGETS prescora LIBRARY DESTINATION ${PRESCORA_FOLDER} COMPONENT Runtime
+          NAMELINK_COMPONENT Runtime)
+  install(FILES ${CMAKE_SOURCE_DIR}/capi/prescora.h ${CMAKE_SOURCE_DIR}/capi/prescora_errores.h
+          DESTINATION include/prescora COMPONENT Development)
 endif()
 install(DIRECTORY ${PRESCORA_INCLUDE_ROOT}/prescora/ DESTINATION include/prescora
-        FILES_MATCHING PATTERN "*.h")
+        COMPONENT Development FILES_MATCHING PATTERN "*.h")
 
-# Every program under tools/ runs from the library folder and finds the libraries beside it.
+# Every program under tools/ runs from the library folder and finds the libraries beside it; a
+# link under bin/ puts it on the PATH (the tool still finds its own folder through the link).
 get_property(tool_targets DIRECTORY ${CMAKE_SOURCE_DIR}/tools PROPERTY BUILDSYSTEM_TARGETS)
 foreach(tool ${tool_targets})
   get_target_property(type ${tool} TYPE)
   if(type STREQUAL "EXECUTABLE")
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN")
-    install(TARGETS ${tool} RUNTIME DESTINATION ${PRESCORA_FOLDER})
+    prescora_harden(${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${PRESCORA_FOLDER} COMPONENT Tools)
+    install(CODE "
+      file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+      file(CREATE_LINK \"../${PRESCORA_FOLDER}/${tool}\"
+           \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${tool}\" SYMBOLIC)"
+      COMPONENT Tools)
   endif()
 endforeach()
-file(GLOB manual_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/*.1)
-install(FILES ${manual_pages} DESTINATION share/man/man1)
+
+# Manual pages, compressed as Debian ships them (man reads them so everywhere): section 1 for the
+# tools, 3 for the C interface, 5 for Interface.ini.
+file(GLOB manual_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/*.1
+     ${CMAKE_SOURCE_DIR}/capi/*.3 ${CMAKE_SOURCE_DIR}/config/*.5)
+set(compressed_pages "")
+foreach(page ${manual_pages})
+  get_filename_component(name ${page} NAME)
+  string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${name})
+  set(out ${CMAKE_BINARY_DIR}/man/man${section}/${name}.gz)
+  add_custom_command(OUTPUT ${out} COMMAND ${CMAKE_COMMAND} -E make_directory
+                     ${CMAKE_BINARY_DIR}/man/man${section}
+                     COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" gzip ${page} ${out}
+                     DEPENDS ${page} VERBATIM)
+  list(APPEND compressed_pages ${out})
+  if(section STREQUAL "1")
+    set(component Tools)
+  elseif(section STREQUAL "3")
+    set(component Development)
+  else()
+    set(component Runtime)
+  endif()
+  install(FILES ${out} DESTINATION share/man/man${section} COMPONENT ${component})
+endforeach()
+add_custom_target(prescora_manual_pages ALL DEPENDS ${compressed_pages})
 
 # The sample settings: always under share/, and into the library folder only when that folder has
 # none yet, so a reinstall never wipes an installation's settings.
-install(FILES ${CMAKE_SOURCE_DIR}/config/Interface.ini DESTINATION share/prescora)
+install(FILES ${CMAKE_SOURCE_DIR}/config/Interface.ini DESTINATION share/prescora COMPONENT Runtime)
 install(CODE "
   set(ini \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${PRESCORA_FOLDER}/Interface.ini\")
   if(EXISTS \"\${ini}\")
@@ -65,7 +105,7 @@ install(CODE "
     # file(INSTALL) adds DESTDIR itself.
     file(INSTALL \"${CMAKE_SOURCE_DIR}/config/Interface.ini\"
          DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${PRESCORA_FOLDER}\")
-  endif()")
+  endif()" COMPONENT Settings)
 
 # find_package(Prescora): Prescora::Interface, Prescora::Initiator, Prescora::C.
 set(package_dir ${CMAKE_BINARY_DIR}/package)
@@ -74,33 +114,10 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/PrescoraConfig.cmake.in ${package_dir}/
 write_basic_package_version_file(${package_dir}/PrescoraConfigVersion.cmake
                                  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${package_dir}/PrescoraConfig.cmake ${package_dir}/PrescoraConfigVersion.cmake
-        DESTINATION lib/cmake/Prescora)
+        DESTINATION lib/cmake/Prescora COMPONENT Development)
 foreach(pc prescora-interface prescora-initiator prescora)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/${pc}.pc.in ${package_dir}/${pc}.pc @ONLY)
-  install(FILES ${package_dir}/${pc}.pc DESTINATION lib/pkgconfig)
+  install(FILES ${package_dir}/${pc}.pc DESTINATION lib/pkgconfig COMPONENT Development)
 endforeach()
 
-# The Debian package: the same install under /opt/prescora, plus what puts it within reach of the
-# system (see cmake/DebianLinks.cmake).
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME prescora)
-set(CPACK_PACKAGE_VENDOR Prescora)
-set(CPACK_PACKAGE_CONTACT "Prescora <soporte@prescora.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Dispensing and retrieval of e-prescriptions for pharmacy applications")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.0)
-set(CPACK_PACKAGING_INSTALL_PREFIX /opt/prescora)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-# The build keeps its debugging information; the package does not need it.
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebianLinks.cmake)
-configure_file(${CMAKE_SOURCE_DIR}/cmake/debian/postinst ${package_dir}/debian/postinst COPYONLY)
-file(WRITE ${package_dir}/debian/conffiles "/opt/prescora/${PRESCORA_FOLDER}/Interface.ini\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${package_dir}/debian/postinst
-                                       ${package_dir}/debian/conffiles)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-include(CPack)
+include(${CMAKE_SOURCE_DIR}/cmake/DebianPackages.cmake)

@@ -1,7 +1,7 @@
 # Lays out one library's public headers for hosts (run with cmake -P at build time).
 #
 #   -DLIBRARY=Interface -DFOLDER=interface -DSOURCE_DIR=<source root> -DOUTPUT_DIR=<include root>
-#   -DCONFIG_TEMPLATE=<Config.h.in> -DVERSION_MAJOR=1 -DVERSION_MINOR=2 -DSTAMP=<file>
+#   -DCONFIG_TEMPLATE=<Config.h.in> -DVERSION_MAJOR=1 -DVERSION_MINOR=2 -DVERSION_PATCH=0 -DSTAMP=<file>
 #   -DPUBLIC=<the class headers, comma-separated>
 #
 # The sources name their library through the PRESCORA_NS macro and include each other from the
@@ -32,8 +32,9 @@ file(REMOVE "${dest}/Config.h.new")
 write_if_changed("${dest}/Config.h" "${config}")
 list(APPEND written "${dest}/Config.h")
 
-# The public classes (PUBLIC, those present), their error items, and the message-loop hook a host
-# with a user interface sets. The library's inner machinery stays out.
+# The public classes (PUBLIC, those present), their error items, the library's version, message
+# loop and error texts, and the former name of the message-loop hook. The library's inner
+# machinery stays out.
 set(queue "")
 string(REPLACE "," ";" public "${PUBLIC}")
 foreach(header ${public})
@@ -41,7 +42,7 @@ foreach(header ${public})
     list(APPEND queue "${FOLDER}/${header}")
   endif()
 endforeach()
-list(APPEND queue common/CError.h common/platform/events.h)
+list(APPEND queue common/CError.h common/Library.h common/platform/events.h)
 set(done "")
 while(queue)
   list(POP_FRONT queue header)

@@ -19,3 +19,6 @@
 #endif
 
 #define PRESCORA_API __attribute__((visibility("default")))
+#ifndef PRESCORA_VERSION_PATCH
+#define PRESCORA_VERSION_PATCH 0
+#endif

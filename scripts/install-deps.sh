@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev file
   gsoap libgsoap-dev
+  lintian abigail-tools logrotate
 )
 missing=()
 for p in "${packages[@]}"; do

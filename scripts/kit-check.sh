@@ -64,12 +64,14 @@ layout() {
     include/prescora/Interface/Config.h include/prescora/Initiator/Config.h \
     lib/cmake/Prescora/PrescoraConfig.cmake lib/cmake/Prescora/PrescoraConfigVersion.cmake \
     lib/pkgconfig/prescora-interface.pc lib/pkgconfig/prescora-initiator.pc \
-    lib/pkgconfig/prescora.pc share/man/man1/prescora-dispensar.1 \
-    share/man/man1/prescora-simulador.1; do
+    lib/pkgconfig/prescora.pc share/man/man1/prescora-dispensar.1.gz \
+    share/man/man1/prescora-simulador.1.gz share/man/man3/prescora.3.gz \
+    share/man/man5/Interface.ini.5.gz include/prescora/prescora_errores.h bin/prescora-dispensar \
+    lib/prescora/libInterface.so.1 share/prescora/peticion-ejemplo.ini; do
     [ -e "$prefix/$f" ] || { echo "missing: $f"; missing=1; }
   done
   for tool in "$folder"/prescora-*; do
-    [ -e "$prefix/share/man/man1/$(basename "$tool").1" ] || { echo "no manual page: $tool"; missing=1; }
+    [ -e "$prefix/share/man/man1/$(basename "$tool").1.gz" ] || { echo "no manual page: $tool"; missing=1; }
   done
   return $missing
 }
@@ -81,7 +83,7 @@ keeps_settings() {
 }
 check "a second install keeps the installation's Interface.ini" keeps_settings
 manual_pages() {
-  for page in "$prefix"/share/man/man1/*.1; do
+  for page in "$prefix"/share/man/man*/*.gz; do
     LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null | grep . && return 1
   done
   return 0
@@ -203,36 +205,39 @@ fi
 rejected() { ! "${run_env[@]}" "$work/host-cmake/host" RXK0000001 >"$work/again.log"; grep -q "rechazo 1005" "$work/again.log"; }
 check "a second dispensing of the same prescription is rejected, not confirmed" rejected
 
-# ---- The Debian package ------------------------------------------------------------------------
-check "cpack makes the Debian package" \
+# ---- The Debian packages -----------------------------------------------------------------------
+check "cpack makes the Debian packages" \
   cpack -G DEB -B "$work/deb" --config "$build/CPackConfig.cmake"
 deb_contents() {
-  local deb
-  deb=$(ls "$work"/deb/prescora_*.deb)
   local root=$work/deb-root
-  dpkg -x "$deb" "$root"
-  dpkg-deb -e "$deb" "$work/deb-control"
-  for f in opt/prescora/lib/prescora/libInterface.so opt/prescora/lib/prescora/libInitiator.so \
-    opt/prescora/lib/prescora/libprescora.so opt/prescora/lib/prescora/executor.exe \
-    opt/prescora/lib/prescora/Interface.ini opt/prescora/include/prescora/prescora.h \
-    opt/prescora/lib/cmake/Prescora/PrescoraConfig.cmake usr/lib/cmake/Prescora/PrescoraConfig.cmake \
-    usr/share/pkgconfig/prescora-interface.pc usr/share/man/man1/prescora-dispensar.1; do
-    [ -e "$root/$f" ] || { echo "missing in the package: $f"; return 1; }
+  for deb in "$work"/deb/prescora_*.deb "$work"/deb/prescora-dev_*.deb "$work"/deb/prescora-tools_*.deb; do
+    dpkg -x "$deb" "$root"
   done
-  for tool in "$root"/opt/prescora/lib/prescora/prescora-*; do
+  dpkg-deb -e "$(ls "$work"/deb/prescora_*.deb)" "$work/deb-control"
+  for f in usr/lib/prescora/libInterface.so.1 usr/lib/prescora/libInitiator.so.1 \
+    usr/lib/prescora/libprescora.so.1 usr/lib/prescora/executor.exe usr/include/prescora/prescora.h \
+    usr/lib/cmake/Prescora/PrescoraConfig.cmake usr/lib/pkgconfig/prescora-interface.pc \
+    usr/share/man/man1/prescora-dispensar.1.gz usr/share/doc/prescora/copyright \
+    usr/share/doc/prescora-tools/changelog.gz etc/logrotate.d/prescora; do
+    [ -e "$root/$f" ] || { echo "missing in the packages: $f"; return 1; }
+  done
+  # The unversioned names the launcher loads, and the links to the data under /etc and /var.
+  [ "$(readlink "$root/usr/lib/prescora/libInterface.so")" = libInterface.so.1 ] || return 1
+  [ "$(readlink "$root/usr/lib/prescora/Interface.ini")" = /etc/prescora/Interface.ini ] || return 1
+  [ "$(readlink "$root/usr/lib/prescora/Auditoria")" = /var/lib/prescora/Auditoria ] || return 1
+  for tool in "$root"/usr/lib/prescora/prescora-*; do
     [ -e "$root/usr/bin/$(basename "$tool")" ] || { echo "not on the PATH: $tool"; return 1; }
   done
-  grep -qx /opt/prescora/lib/prescora/Interface.ini "$work/deb-control/conffiles"
-  dpkg-deb -f "$deb" Depends | tee /dev/stderr | grep -q libxml2
-  grep -q '^prefix=/opt/prescora$' "$root/usr/share/pkgconfig/prescora.pc"
+  # Not a conffile: the launcher rewrites its counters.
+  ! grep -q Interface.ini "$work/deb-control/conffiles"
+  dpkg-deb -f "$(ls "$work"/deb/prescora_*.deb)" Depends | tee /dev/stderr | grep -q libxml2
+  grep -q '^prefix=${pcfiledir}/../..$' "$root/usr/lib/pkgconfig/prescora.pc"
   # Through the link on the PATH, the tool finds the libraries of its own folder.
   "$root/usr/bin/prescora-dispensar" --help >/dev/null
   # ... and a tool that reads its own folder finds the installation's, not the link's.
-  if [ -e "$root/usr/bin/prescora-auditoria" ]; then
-    ("$root/usr/bin/prescora-auditoria" || true) | grep -q "Carpeta: $root/opt/prescora/lib/prescora"
-  fi
+  ("$root/usr/bin/prescora-auditoria" || true) | grep -q "Carpeta: $root/usr/lib/prescora"
 }
-check "the package's files are where it says, tools on the PATH, dependencies declared" deb_contents
+check "the packages' files are where they say, tools on the PATH, dependencies declared" deb_contents
 
 echo "kit: $passed passed, $failed failed"
 [ "$failed" = 0 ]

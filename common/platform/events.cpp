@@ -8,8 +8,12 @@ namespace {
 thread_local std::function<void()> hook;
 }
 
-void SetMessageLoopHook(std::function<void()> value) {
+void SetHook(std::function<void()> value) {
   hook = std::move(value);
+}
+
+void SetMessageLoopHook(std::function<void()> value) {
+  SetHook(std::move(value));
 }
 
 void DoEvents() noexcept {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Retrieval and dispensing from Python through Prescora's C interface, with ctypes alone.
 
-    python3 prescora_ejemplo.py [--carpeta /opt/prescora/lib/prescora]
+    python3 prescora_ejemplo.py [--carpeta /usr/lib/prescora]
                                 [--tis BBBB000001 | --tarjeta] [--id RX0000000001]
 
 Takes the patient's TIS from --tis or from the health card in the reader (--tarjeta), lists the
@@ -203,7 +203,7 @@ def dispense(lib, prescription):
 
 def main():
     parser = argparse.ArgumentParser(description="Dispensa una prescripción con Prescora.")
-    parser.add_argument("--carpeta", default="/opt/prescora/lib/prescora",
+    parser.add_argument("--carpeta", default="/usr/lib/prescora",
                         help="carpeta de la biblioteca (la de libprescora.so)")
     parser.add_argument("--tis", default="BBBB000001", help="tarjeta sanitaria del paciente")
     parser.add_argument("--tarjeta", action="store_true",

@@ -234,3 +234,30 @@ TEST(CApiMisuse, BecomesAnErrorItemNeverACrash) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CApiLibrary, VersionLoadedIsTheHeadersAndErrorNumbersHaveTheirSpanishText) {
+  EXPECT_STREQ(prescora_version(), PRESCORA_VERSION);
+  EXPECT_EQ(std::string(PRESCORA_VERSION),
+            std::to_string(PRESCORA_VERSION_MAJOR) + "." + std::to_string(PRESCORA_VERSION_MINOR) +
+                "." + std::to_string(PRESCORA_VERSION_PATCH));
+  struct Caso {
+    int32_t numero;
+    const char* texto;
+  } casos[] = {
+      {PRESCORA_ERROR_SIN_LANZADOR, "No se ha encontrado el archivo executor.exe"},
+      {PRESCORA_ERROR_CONECTAR, "No se puede conectar con el servicio web"},
+      {PRESCORA_ERROR_TIEMPO_TARJETA,
+       "Se ha excedido el tiempo máximo de espera para leer los datos de la tarjeta"},
+      {PRESCORA_ERROR_EN_CURSO, "Ya hay una dispensación en curso para esta prescripción"},
+      {7, "Memoria insuficiente"},
+      {123456, "Error definido por la aplicación o el objeto"},
+  };
+  for (const Caso& c : casos) {
+    EXPECT_EQ(Take(prescora_texto_error(c.numero)), c.texto) << c.numero;
+    EXPECT_EQ(prescora_ultimo_error(), 0);
+  }
+}
+
+}  // namespace

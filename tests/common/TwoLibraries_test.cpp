@@ -12,6 +12,7 @@
 
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
+#include "support/LibraryCopy.h"
 #include "support/SettingsFile.h"
 #include "tests/common/TempFolder.h"
 
@@ -118,8 +119,7 @@ TEST(TwoLibraries, EachThreadOfTheHostHasItsOwnSet) {
 // only, and each library writes its own log.
 TEST(TwoLibraries, RealFrontObjectsKeepTheirErrorsAndLogsApart) {
   TempFolder dir;
-  for (std::string file : {"libInterface.so", "libInitiator.so"})
-    std::filesystem::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + file, dir / file);
+  for (std::string file : {"libInterface.so", "libInitiator.so"}) CopyIntoFolder(file, dir.path());
   std::filesystem::copy_file(std::string(PRESCORA_TEST_DIR) + "/prescora-host-both",
                              dir / "prescora-host-both");
   WriteSettings(dir / "Interface.ini", {{"Configuracion.Servicio", "http://127.0.0.1:1/wsdl"}});

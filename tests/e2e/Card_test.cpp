@@ -8,6 +8,7 @@
 
 #include "e2e/E2eFixture.h"
 #include "support/CardStore.h"
+#include "support/LibraryCopy.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ TEST(CardRoad, PrescoraTarjetaReadsTheCardThroughTheSharedLibrary) {
   ASSERT_TRUE(store.AddCard("/C=ES/serialNumber=TIS 00012345/CN=ANA PEREZ")) << store.log();
   TempFolder library;
   for (const char* file : {"libInitiator.so", "prescora-tarjeta"})
-    fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + file, library / file);
+    CopyIntoFolder(file, library.path());
 
   const Reading readings[] = {
       {{}, {}, 0, {"Tarjeta leída", "TIS:      00012345", "Titular:  ANA PEREZ"}},
@@ -89,7 +90,7 @@ TEST_F(CardRetrieval, PrescoraRecuperarReadsTheCardThenRetrievesThatPatient) {
   ASSERT_TRUE(store.ok()) << store.log();
   ASSERT_TRUE(store.AddCard("/C=ES/serialNumber=TIS BBBB000001/CN=PACIENTE UNO")) << store.log();
   for (const char* binary : {"libInitiator.so", "prescora-recuperar"})
-    fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + binary, Path(binary));
+    CopyIntoFolder(binary, Path(""));
   StartSimulator({}, {{"Tarjeta.BaseDatosCertificados", store.database()}});
 
   const Outcome outcome = RunProgram(

@@ -30,6 +30,7 @@
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
 #include "common/platform/events.h"
+#include "support/LibraryCopy.h"
 #include "support/SettingsFile.h"
 #include "support/SimuladorProceso.h"
 
@@ -133,7 +134,7 @@ class Installation : public ::testing::Test {
     WaitForLaunchers();
     for (const auto& entry : fs::directory_iterator(folder_)) fs::remove_all(entry.path());
     for (const char* binary : {"libInterface.so", "executor.exe", "prescora-dispensar"})
-      fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + binary, Path(binary));
+      CopyIntoFolder(binary, Path(""));
     PRESCORA_NS::platform::component::SetLibraryFolderForTesting(folder_);
     PRESCORA_NS::objErrores().ResetErrorsCollection();
   }

@@ -26,6 +26,7 @@
 #include "common/platform/profiletail.h"
 #include "common/platform/xml.h"
 #include "interface/CRespuestaPeticion.h"
+#include "tools/comun/Fechas.h"
 #include "tools/comun/Programa.h"
 
 namespace ns = PRESCORA_NS;
@@ -92,17 +93,6 @@ std::string Recortar(const std::string& s) {
 
 bool Digitos(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// "dd/mm/aaaa" or "aaaa-mm-dd" as yyyymmdd; nothing when it is neither.
-std::optional<int> LeerFecha(const std::string& texto) {
-  int d = 0, m = 0, a = 0;
-  char resto = 0;
-  if (std::sscanf(texto.c_str(), "%d/%d/%d%c", &d, &m, &a, &resto) == 3 ||
-      std::sscanf(texto.c_str(), "%d-%d-%d%c", &a, &m, &d, &resto) == 3) {
-    if (a >= 1000 && m >= 1 && m <= 12 && d >= 1 && d <= 31) return a * 10000 + m * 100 + d;
-  }
-  return std::nullopt;
 }
 
 // The records of one audit file, read as the library reads it (a write cut short put back from
@@ -241,10 +231,13 @@ int main(int argc, char** argv) {
   std::optional<int> desde, hasta;
   for (auto [texto, destino] : {std::pair{&desdeTexto, &desde}, std::pair{&hastaTexto, &hasta}}) {
     if (texto->empty()) continue;
-    *destino = LeerFecha(*texto);
+    *destino = prescora_tools::LeerFecha(*texto);
     if (!*destino) {
-      std::cerr << "prescora-auditoria: fecha no válida «" << *texto
-                << "» (use dd/mm/aaaa o aaaa-mm-dd)" << std::endl;
+      std::cerr
+          << "prescora-auditoria: fecha no válida «" << *texto
+          << "»: debe ser un día que exista, entre los años 1900 y 9999, escrito dd/mm/aaaa o "
+             "aaaa-mm-dd"
+          << std::endl;
       return kUso;
     }
   }

@@ -22,32 +22,77 @@ inline void AyudaEnEspanol(CLI::App& app, std::size_t ancho) {
   f->label("Excludes", "Excluye");
   f->label("Needs", "Requiere");
   f->column_width(ancho);
+  // Options given no group of their own are listed under a Spanish heading too.
+  app.option_defaults()->group("Opciones");
+}
+
+// The version every tool answers --version with: the package's.
+#ifndef PRESCORA_TOOLS_VERSION
+#error "PRESCORA_TOOLS_VERSION must give the package's version"
+#endif
+
+// -V, --version: "<program> <version>" on the standard output, exit status 0.
+inline void AnadirVersion(CLI::App& app) {
+  auto* version =
+      app.set_version_flag("-V,--version", app.get_name() + " " + PRESCORA_TOOLS_VERSION,
+                           "Muestra la versión y termina");
+  if (const auto* ayuda = app.get_help_ptr()) version->group(ayuda->get_group());
+}
+
+// What the parser could not take, said in Spanish: its own texts are English. The option or
+// argument at fault is taken from its text.
+inline std::string MotivoEnEspanol(const CLI::ParseError& e) {
+  const std::string texto = e.what();
+  std::string nombre;
+  if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+    auto dos = texto.find(": ");
+    nombre = dos == std::string::npos ? "" : texto.substr(dos + 2);
+  } else {
+    for (std::size_t i = 0; i < texto.size(); ++i) {
+      if (texto[i] == '-' && (i == 0 || texto[i - 1] == ' ')) {
+        auto fin = texto.find_first_of(" :,", i);
+        nombre = texto.substr(i, fin == std::string::npos ? std::string::npos : fin - i);
+        break;
+      }
+    }
+  }
+  std::string motivo;
+  if (dynamic_cast<const CLI::ExtrasError*>(&e))
+    motivo = "argumento no reconocido";
+  else if (dynamic_cast<const CLI::ArgumentMismatch*>(&e))
+    motivo = "falta el valor de la opción";
+  else if (dynamic_cast<const CLI::RequiredError*>(&e))
+    motivo = "falta una opción obligatoria";
+  else if (dynamic_cast<const CLI::ExcludesError*>(&e))
+    motivo = "opciones que no pueden usarse juntas";
+  else if (dynamic_cast<const CLI::RequiresError*>(&e))
+    motivo = "a esta opción le falta otra que requiere";
+  else if (dynamic_cast<const CLI::ValidationError*>(&e) ||
+           dynamic_cast<const CLI::ConversionError*>(&e))
+    motivo = "valor no válido para la opción";
+  else
+    motivo = "argumentos no válidos";
+  return nombre.empty() ? motivo : motivo + " " + nombre;
 }
 
 // Reads the command line. Nothing when the program goes on; otherwise its exit status: 0 once
-// the help (and `pie`) is shown, `uso` for a command line it cannot take, said in Spanish on the
-// error output with the program's name.
+// the help (and `pie`) or the version is shown, `uso` for a command line it cannot take, said in
+// Spanish on the error output with the program's name.
 inline std::optional<int> LeerLineaDeOrdenes(CLI::App& app, int argc, char** argv, int uso,
                                              const std::string& pie = "") {
+  if (!app.get_option_no_throw("--version")) AnadirVersion(app);
   try {
     app.parse(argc, argv);
     return std::nullopt;
   } catch (const CLI::CallForHelp&) {
     std::cout << app.help() << pie;
     return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << std::endl;
+    return 0;
   } catch (const CLI::ParseError& e) {
-    // The parser's own text (in English) stays in brackets, for the details.
-    const char* motivo = "argumentos no válidos";
-    if (dynamic_cast<const CLI::ExtrasError*>(&e))
-      motivo = "argumento no reconocido";
-    else if (dynamic_cast<const CLI::ArgumentMismatch*>(&e))
-      motivo = "falta el valor de una opción";
-    else if (dynamic_cast<const CLI::RequiredError*>(&e))
-      motivo = "falta una opción obligatoria";
-    else if (dynamic_cast<const CLI::ValidationError*>(&e))
-      motivo = "valor no válido";
-    std::cerr << app.get_name() << ": " << motivo << " (" << e.what()
-              << "). Use --help para ver las opciones." << std::endl;
+    std::cerr << app.get_name() << ": " << MotivoEnEspanol(e)
+              << ". Use --help para ver las opciones." << std::endl;
     return uso;
   }
 }

@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
   prescora_tools::AyudaEnEspanol(app, 34);
   app.option_defaults()->group("Opciones");
   app.set_help_flag("-h,--help", "Muestra esta ayuda y termina")->group("Opciones");
+  prescora_tools::AnadirVersion(app);
 
   std::string puertoTexto = "0";
   std::string host = "127.0.0.1";
@@ -165,15 +166,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp&) {
     std::cout << app.help();
     return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << std::endl;
+    return 0;
   } catch (const CLI::ParseError& e) {
-    std::string motivo;
-    if (dynamic_cast<const CLI::ExtrasError*>(&e))
-      motivo = "argumento no reconocido";
-    else if (dynamic_cast<const CLI::ArgumentMismatch*>(&e))
-      motivo = "falta el valor de una opción";
-    else
-      motivo = "argumentos no válidos";
-    Aviso(motivo + " (" + e.what() + "). Use --help para ver las opciones.");
+    Aviso(prescora_tools::MotivoEnEspanol(e) + ". Use --help para ver las opciones.");
     return 2;
   }
 

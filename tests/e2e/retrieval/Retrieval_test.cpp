@@ -8,6 +8,7 @@
 #include "e2e/E2eFixture.h"
 #include "initiator/CInitiator.h"
 #include "support/ProxyOnlyService.h"
+#include "support/LibraryCopy.h"
 
 namespace e2e {
 namespace {
@@ -19,7 +20,7 @@ class Retrieval : public Installation {
   void SetUp() override {
     Installation::SetUp();
     for (const char* binary : {"libInitiator.so", "prescora-recuperar"})
-      fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + binary, Path(binary));
+      CopyIntoFolder(binary, Path(""));
     ns::strEsquemaXML().clear();
   }
 
