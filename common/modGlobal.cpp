@@ -1,5 +1,7 @@
 #include "common/modGlobal.h"
 
+#include "common/platform/files.h"
+
 #include <cctype>
 
 #include "common/platform/convert.h"
@@ -109,6 +111,18 @@ TraceScope::TraceScope(std::string procedure) noexcept {
 
 TraceScope::~TraceScope() {
   objTrace().WriteTrace(nullptr, false, procedure_, value_);
+}
+
+namespace {
+
+void WriteRefusal(const std::string& path, const char* reason) {
+  objLog().Writeln(std::string("Se rechaza el archivo ") + path + ": " + reason);
+}
+
+}  // namespace
+
+void ReportRefusedFiles() noexcept {
+  platform::files::SetRefusalReporter(&WriteRefusal);
 }
 
 }  // namespace PRESCORA_NS

@@ -16,11 +16,16 @@
 //   cerrada    the front object answered the application with a fallback: nothing may be sent
 //              any more, and an answer that still comes goes to Retrasados
 //   entregada  the front object took the answer in time
+// Its second line is the dispensing's token: the front object draws it when it reserves the
+// identifier, the executor writes it into the answer file, and the front object takes an answer
+// only when it carries it, so a file dropped into Recibidos by anyone else never passes for the
+// service's answer.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/Export.h"
 
@@ -67,6 +72,24 @@ class CEnCurso {
   // The state word; "" when there is no state file (a request spooled by other means).
   std::string Estado() const;
   void set_Estado(const std::string& estado);
+  // The token written with every state from now on ("" writes none).
+  const std::string& Ficha() const noexcept { return ficha_; }
+  void set_Ficha(std::string ficha) { ficha_ = std::move(ficha); }
+  // The token the state file holds; "" when it holds none.
+  std::string FichaGuardada() const;
+  static constexpr std::size_t kLargoFicha = 32;
+
+  // What a state file says: its word and its token.
+  struct Contenido {
+    std::string estado;
+    std::string ficha;
+  };
+  static Contenido Leer(std::string_view text);
+
+  // The error raised when the state file, or the file written aside for it, is a link or not a
+  // regular file: the operation's own (the file system's error when none is set).
+  void set_Rechazo(int32_t number, std::string source);
+
   // Removes the state file once nothing more can come for the dispensing.
   void BorrarEstado() noexcept;
 
@@ -75,6 +98,11 @@ class CEnCurso {
  private:
   std::string id_;
   std::string estadoPath_;
+  [[noreturn]] void Rechazar() const;
+
+  std::string ficha_;
+  int32_t rechazo_ = 0;
+  std::string rechazoFuente_;
   std::uint64_t byte_ = 0;  // the front's byte; the executor's is the next one
   std::unique_ptr<platform::files::LockFile> lock_;
 };

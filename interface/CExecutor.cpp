@@ -1,11 +1,12 @@
 #include "interface/CExecutor.h"
 
+#include <fcntl.h>
 #include <unistd.h>
-#include "common/modError.h"
-#include "common/modGlobal.h"
 
 #include <cstdio>
-#include <fstream>
+
+#include "common/modError.h"
+#include "common/modGlobal.h"
 
 #include "common/platform/checkpoint.h"
 #include "common/platform/component.h"
@@ -57,7 +58,7 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
   admin.MakeReceived();
   std::string staged;  // where the whole answer lies, under a name that replaced nothing
   bool inDelayed = false;
-  if (response.ToXMLFile(admin.GetDelayedPath() + hidden)) {
+  if (response.ToXMLFile(admin.GetDelayedPath() + hidden, enCurso.Ficha())) {
     try {
       staged = admin.GetDelayedPath() +
                platform::files::MoveWithoutReplacing(admin.GetDelayedPath() + hidden,
@@ -69,7 +70,7 @@ void Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver, CRespuestaPe
   }
   if (staged.empty()) {
     // Retrasados cannot take it: the answer goes straight to where the front object looks.
-    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden)) {
+    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden, enCurso.Ficha())) {
       // Written nowhere: the message log keeps what the service said.
       std::string said;
       auto add = [&](const std::vector<std::string>& codes, const std::vector<std::string>& texts) {
@@ -116,9 +117,13 @@ void KeepRawAnswer(CFileAdmin& admin, const std::string& id, const xml::NodeList
     const std::string hidden =
         admin.GetDelayedPath() + "." + id + "." + std::to_string(::getpid()) + ".xml";
     {
-      std::ofstream out(hidden, std::ios::binary);
-      out << text;
-      if (!out.flush()) return;
+      const int fd = platform::files::OpenRegular(hidden, O_WRONLY | O_CREAT | O_EXCL, 0600);
+      if (fd < 0) return;
+      const bool written = platform::files::WriteAll(fd, text);
+      if (::close(fd) != 0 || !written) {
+        std::remove(hidden.c_str());
+        return;
+      }
     }
     platform::files::MoveWithoutReplacing(hidden, admin.GetDelayedPath(), id, ".xml");
   } catch (...) {
@@ -300,6 +305,7 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
         platform::checkpoint::Reach("CExecutor.Inicio");
         CFileAdmin admin;
         CEnCurso enCurso(id);
+        enCurso.set_Rechazo(errExportDispensing, kSolicitud);
         // Whether the dispensing was handed over by a front object (it has a state); a request
         // spooled by other means is performed on its own, as it always was.
         bool handedOver = false;
@@ -309,7 +315,11 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
           if (estado.empty() || estado == CEnCurso::kLanzada) {
             if (!enCurso.TomarEjecutor()) Raise(errDispensingInFlight, kSolicitud);
             handedOver = !estado.empty();
-            if (handedOver) enCurso.set_Estado(CEnCurso::kTomada);
+            if (handedOver) {
+              // The front object's token goes into the answer, which it takes by it.
+              enCurso.set_Ficha(enCurso.FichaGuardada());
+              enCurso.set_Estado(CEnCurso::kTomada);
+            }
           } else if ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
                      enCurso.EjecutorOcupado()) {
             Raise(errDispensingInFlight, kSolicitud);

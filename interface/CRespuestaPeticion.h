@@ -89,6 +89,11 @@ class PRESCORA_API CRespuestaPeticion : public IObject {
   std::string ToString() noexcept;
   // Writes the record form to the file; false when it does not load.
   bool ToXMLFile(const std::string& strPath) noexcept;
+  // The same, the root element carrying the dispensing's token (attribute "ejecucion"): the front
+  // object takes an answer file only when it carries its dispensing's token.
+  bool ToXMLFile(const std::string& strPath, const std::string& ficha) noexcept;
+  // Whether the answer file at `strPath` carries that token.
+  static bool LlevaFicha(const std::string& strPath, const std::string& ficha) noexcept;
 
  private:
   void ErrorResponse() noexcept;

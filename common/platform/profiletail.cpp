@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+#include "common/platform/files.h"
 #include "common/platform/inirules.h"
 #include "common/platform/profile.h"
 
@@ -157,7 +158,7 @@ class Index {
 
   Index(const std::string& file, int data, const struct stat& st) {
     if (st.st_size < kIndexFrom) return;
-    fd_ = open((file + ".idx").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = files::OpenRegular(file + ".idx", O_RDWR | O_CREAT);
     if (fd_ < 0) return;
     std::string raw;
     if (ReadAt(fd_, raw, 0, sizeof header_)) std::memcpy(&header_, raw.data(), sizeof header_);
@@ -502,8 +503,10 @@ std::string MakeJournal(off_t offset, std::string_view old, off_t newSize,
 // write began, and is simply dropped. False only when the file could not be put back.
 bool Recover(const std::string& file, int data) {
   const std::string path = JournalPath(file);
-  Fd journal(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!journal.ok()) return true;
+  Fd journal(files::OpenRegular(path, O_RDONLY));
+  // A journal that is a link or not a regular file was never written by a writer: it is not
+  // followed (nor waited on), and the file is left as it is.
+  if (!journal.ok()) return !files::Refused(errno);
   struct stat st {};
   std::string text;
   if (fstat(journal.get(), &st) != 0 ||
@@ -573,7 +576,7 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
   }
   const off_t newSize = offset + static_cast<off_t>(written.size());
   const std::string path = JournalPath(file);
-  Fd journal(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  Fd journal(files::OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC));
   // A folder that allows no new file still lets the file be written, without the journal.
   if (!journal.ok() && errno != EACCES && errno != EPERM && errno != EROFS) return false;
   // Earlier marks are at stake when the bytes the write replaces hold marks past the line it
@@ -603,7 +606,7 @@ bool Write(const std::string& file, std::string_view section,
            const std::vector<std::pair<std::string, std::string>>& values, bool flush) {
   profile::FolderLock lock(file);
   if (!lock.Held()) return false;
-  Fd data(open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  Fd data(files::OpenRegular(file, O_RDWR | O_CREAT));
   if (!data.ok() || !Recover(file, data.get())) return false;
   struct stat st {};
   if (fstat(data.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -644,8 +647,8 @@ std::optional<std::string> Read(const std::string& file, std::string_view sectio
                                 std::string_view key) {
   // A reader that may not lock or write still reads, without the journal and the index.
   profile::FolderLock lock(file);
-  int rw = open(file.c_str(), O_RDWR | O_CLOEXEC);
-  Fd data(rw >= 0 ? rw : open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  int rw = files::OpenRegular(file, O_RDWR);
+  Fd data(rw >= 0 || files::Refused(errno) ? rw : files::OpenRegular(file, O_RDONLY));
   if (!data.ok()) return std::nullopt;
   if (lock.Held() && rw >= 0) Recover(file, data.get());
   struct stat st {};
@@ -698,7 +701,7 @@ bool WriteString(const std::string& file, std::string_view section, std::string_
 }
 
 bool Flush(const std::string& file) {
-  Fd data(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd data(files::OpenRegular(file, O_RDONLY));
   return data.ok() && fdatasync(data.get()) == 0;
 }
 

@@ -22,6 +22,7 @@
 #include "common/platform/component.h"
 #include "common/platform/xml.h"
 #include "tools/comun/Programa.h"
+#include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
 namespace fs = std::filesystem;
@@ -100,6 +101,35 @@ std::optional<int> LeerFecha(const std::string& texto) {
   return std::nullopt;
 }
 
+// An audit line is short; a longer one is skipped without being held, so that a file grown by
+// accident or on purpose costs the report no more memory than one line.
+constexpr std::size_t kLineaMaxima = 64 * 1024;
+
+enum class Leida { Linea, Larga, Fin };
+
+Leida LeerLinea(std::istream& in, std::string& linea) {
+  linea.clear();
+  std::streambuf* buffer = in.rdbuf();
+  bool larga = false;
+  bool alguna = false;
+  for (;;) {
+    const int c = buffer->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      in.setstate(std::ios::eofbit);
+      if (!alguna) return Leida::Fin;
+      break;
+    }
+    alguna = true;
+    if (c == '\n') break;
+    if (linea.size() < kLineaMaxima)
+      linea += static_cast<char>(c);
+    else
+      larga = true;
+  }
+  if (larga) linea.clear();
+  return larga ? Leida::Larga : Leida::Linea;
+}
+
 // The records of one audit file. A daily file (yymmdd.log) gives the date by its name; the fixed
 // file writes it into FECHA_ENVIO ("yy/mm/dd hh:mm:ss").
 std::vector<Registro> LeerAuditoria(const fs::path& archivo) {
@@ -107,9 +137,26 @@ std::vector<Registro> LeerAuditoria(const fs::path& archivo) {
   const std::string nombre = archivo.stem().string();
   const int diaDelArchivo =
       nombre.size() == 6 && Digitos(nombre) ? 20000000 + std::stoi(nombre) : 0;
+  // Only a regular file: a pipe would hold the report for ever, a link leads out of the folder.
+  std::error_code e;
+  if (!fs::is_regular_file(fs::symlink_status(archivo, e))) {
+    std::cerr << "prescora-auditoria: " << prescora_tools::Visible(archivo.string())
+              << ": no es un archivo normal; no se lee" << std::endl;
+    return registros;
+  }
   std::ifstream in(archivo, std::ios::binary);
   std::string linea;
-  while (std::getline(in, linea)) {
+  long numero = 0;
+  for (;;) {
+    const Leida leida = LeerLinea(in, linea);
+    if (leida == Leida::Fin) break;
+    ++numero;
+    if (leida == Leida::Larga) {
+      std::cerr << "prescora-auditoria: " << prescora_tools::Visible(archivo.string()) << ":"
+                << numero << ": línea de más de " << kLineaMaxima / 1024 << " KB; no se lee"
+                << std::endl;
+      continue;
+    }
     linea = Recortar(linea);
     if (linea.empty() || linea[0] == ';') continue;
     if (linea[0] == '[') {
@@ -208,11 +255,14 @@ std::string QueRecibio(const std::string& tipo) {
   return "ninguna respuesta registrada";
 }
 
+// One field of the tabulated output: breaks and tabs as spaces, other control characters escaped.
 std::string Limpio(std::string s) {
   for (char& c : s)
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  return s;
+  return prescora_tools::Escapar(s);
 }
+
+using prescora_tools::Visible;
 
 }  // namespace
 
@@ -283,9 +333,10 @@ int main(int argc, char** argv) {
 
   std::string codigoCorrecto;
   {
-    std::ifstream ini(raiz / "Interface.ini");
+    std::ifstream ini;
+    if (fs::is_regular_file(raiz / "Interface.ini", e)) ini.open(raiz / "Interface.ini");
     std::string linea;
-    while (std::getline(ini, linea)) {
+    while (LeerLinea(ini, linea) != Leida::Fin) {
       const auto igual = linea.find('=');
       if (igual != std::string::npos &&
           Mayusculas(Recortar(linea.substr(0, igual))) == "CODIGODISPENSACIONCORRECTA")
@@ -320,6 +371,13 @@ int main(int argc, char** argv) {
   recorrer("Retrasados", false);
   recorrer("Recibidos", true);
 
+  // The service's answer recorded for a message never sent cannot be the service's: a file put
+  // where answers arrive by someone else.
+  std::vector<const Registro*> sinEnvio;
+  for (const auto& [id, r] : registros)
+    if (r.Clave("RESPUESTA_GENERADA") == "srv" && r.Clave("MENSAJE_ENVIADO") == "No")
+      sinEnvio.push_back(&r);
+
   std::vector<const Registro*> sinRespuesta;
   for (const auto& [id, r] : registros) {
     if (r.Clave("MENSAJE_ENVIADO") != "Si" || r.Clave("RESPUESTA_GENERADA") == "srv") continue;
@@ -341,6 +399,9 @@ int main(int argc, char** argv) {
   sinRespuesta.erase(std::remove_if(sinRespuesta.begin(), sinRespuesta.end(),
                                     [&](const Registro* r) { return !dentro(r->envio); }),
                      sinRespuesta.end());
+  sinEnvio.erase(std::remove_if(sinEnvio.begin(), sinEnvio.end(),
+                                [&](const Registro* r) { return !dentro(r->envio); }),
+                 sinEnvio.end());
 
   auto generada = [&](const std::string& id) {
     auto it = registros.find(id);
@@ -353,26 +414,32 @@ int main(int argc, char** argv) {
                 << Limpio(r.codigo) << "\t" << Limpio(r.texto) << "\n";
     for (const Registro* r : sinRespuesta)
       std::cout << "sin_respuesta\t" << Limpio(r->id) << "\t" << r->envio.Iso() << "\t"
-                << r->Clave("RESPUESTA_GENERADA") << "\t" << r->Clave("MENSAJE_RECIBIDO") << "\n";
+                << Limpio(r->Clave("RESPUESTA_GENERADA")) << "\t"
+                << Limpio(r->Clave("MENSAJE_RECIBIDO")) << "\n";
+    for (const Registro* r : sinEnvio)
+      std::cout << "srv_sin_envio\t" << Limpio(r->id) << "\t" << r->envio.Iso() << "\n";
   } else {
     std::cout << "Carpeta: " << raiz.string() << "\n";
-    if (noVistas.empty() && sinRespuesta.empty()) std::cout << "Nada que revisar.\n";
+    if (noVistas.empty() && sinRespuesta.empty() && sinEnvio.empty())
+      std::cout << "Nada que revisar.\n";
     if (!noVistas.empty()) {
       std::cout << "\nRespuestas del servicio que la farmacia no vio (" << noVistas.size()
                 << "):\n";
       for (const Respuesta& r : noVistas) {
         const Momento m = momentoDe(r);
-        std::cout << "  " << r.id << (m.fecha ? "  enviada " + m.Texto() : "")
+        std::cout << "  " << Visible(r.id) << (m.fecha ? "  enviada " + m.Texto() : "")
                   << "  la farmacia recibió " << QueRecibio(generada(r.id)) << "\n"
-                  << "    " << r.archivo << ": " << r.resultado
-                  << (r.codigo.empty() ? "" : "  " + r.codigo + " " + r.texto) << "\n";
+                  << "    " << Visible(r.archivo) << ": " << r.resultado
+                  << (r.codigo.empty() ? "" : "  " + Visible(r.codigo) + " " + Visible(r.texto))
+                  << "\n";
       }
     }
     if (!sinRespuesta.empty()) {
       std::cout << "\nDispensaciones enviadas cuya respuesta no llegó (" << sinRespuesta.size()
                 << "); compruebe su estado en el servicio:\n";
       for (const Registro* r : sinRespuesta) {
-        std::cout << "  " << r->id << (r->envio.fecha ? "  enviada " + r->envio.Texto() : "")
+        std::cout << "  " << Visible(r->id)
+                  << (r->envio.fecha ? "  enviada " + r->envio.Texto() : "")
                   << "  la farmacia recibió " << QueRecibio(r->Clave("RESPUESTA_GENERADA"))
                   << (r->Clave("MENSAJE_RECIBIDO") == "Si"
                           ? "; el servicio respondió, pero la respuesta no se guardó"
@@ -380,6 +447,13 @@ int main(int argc, char** argv) {
                   << "\n";
       }
     }
+    if (!sinEnvio.empty()) {
+      std::cout << "\nRespuestas del servicio registradas para mensajes que no se enviaron ("
+                << sinEnvio.size() << "); no pueden ser del servicio:\n";
+      for (const Registro* r : sinEnvio)
+        std::cout << "  " << Visible(r->id) << (r->envio.fecha ? "  " + r->envio.Texto() : "")
+                  << "\n";
+    }
   }
-  return noVistas.empty() && sinRespuesta.empty() ? kNadaQueRevisar : kRevisar;
+  return noVistas.empty() && sinRespuesta.empty() && sinEnvio.empty() ? kNadaQueRevisar : kRevisar;
 }

@@ -106,23 +106,8 @@ class Progreso {
   std::chrono::steady_clock::time_point ultimo_;
 };
 
-// Tabulated output: tabs, line breaks and backslashes escaped so one value stays one field.
-std::string Escapar(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\t')
-      out += "\\t";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else
-      out += c;
-  }
-  return out;
-}
+using prescora_tools::Escapar;
+using prescora_tools::Visible;
 
 }  // namespace
 
@@ -167,12 +152,12 @@ int main(int argc, char** argv) {
     std::cout << "salida\t" << salida << "\n";
   } else if (leida) {
     std::cout << "Tarjeta leída\n";
-    std::cout << "  TIS:      " << argumento.TIS() << "\n";
-    std::cout << "  Titular:  " << argumento.TitularTarjeta() << "\n";
+    std::cout << "  TIS:      " << Visible(argumento.TIS()) << "\n";
+    std::cout << "  Titular:  " << Visible(argumento.TitularTarjeta()) << "\n";
   } else {
     std::cout << "No se ha leído la tarjeta\n";
-    std::cout << "  Error:    (" << error.Number() << ") " << error.Description() << "  ["
-              << error.Source() << "]\n";
+    std::cout << "  Error:    (" << error.Number() << ") " << Visible(error.Description()) << "  ["
+              << Visible(error.Source()) << "]\n";
   }
   return salida;
 }
