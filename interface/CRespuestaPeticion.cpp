@@ -153,12 +153,8 @@ bool CRespuestaPeticion::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
     }
     if (badAvisos) d_.nAvisos_ = CappedCount(d_.codigoAviso_.size());
     if (badMotivos) d_.nMotivosRechazo_ = CappedCount(d_.codigoMotivosRechazo_.size());
-    if (badAvisos || badMotivos) {
-      TrapOptions noted;
-      noted.logTail = [] { return std::string(": número de avisos o motivos fuera de rango"); };
-      Trap(
-          kProcedure, [] { platform::RaiseRuntime(platform::errOverflow, kProcedure); }, noted);
-    }
+    if (badAvisos || badMotivos)
+      Trap(kProcedure, [] { platform::RaiseRuntime(platform::errOverflow, kProcedure); });
     result = true;
     Fire(&CRespuestaPeticionEvents::onEndTransformFromXML);
   });

@@ -27,12 +27,18 @@ const std::string kErrorCode = "errorInterface1.2";
 
 class FrontObject : public DispensingTest {
  protected:
-  // Drops the answer into Recibidos on the first pass of the wait, as the launcher would.
+  // Drops the answer into Recibidos on the first pass of the wait, as the launcher would: with
+  // the token the front object left in the dispensing's state file.
   void AnswerOnFirstPass(const std::string& id, const std::string& xml) {
     FakeClock(100000, 1000, [this, id, xml](uint32_t) {
       if (passes_ != 1) return;
+      const std::string state = ReadFile(Path("EnCurso/" + id + ".estado"));
+      const std::string token = state.substr(state.find('\n') + 1, 32);
+      std::string signed_ = xml;
+      const std::string root = "<RespuestaPeticion";
+      signed_.insert(signed_.find(root) + root.size(), " ejecucion=\"" + token + "\"");
       fs::create_directories(Path("Recibidos"));
-      WriteFile(Path("Recibidos/" + id + ".xml"), xml);
+      WriteFile(Path("Recibidos/" + id + ".xml"), signed_);
     });
   }
 
