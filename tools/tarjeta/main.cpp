@@ -45,6 +45,9 @@ std::optional<int> EsperaConfigurada() {
   if (error) return std::nullopt;
   for (const auto& entrada : std::filesystem::directory_iterator(carpeta, error)) {
     if (Minusculas(entrada.path().filename().string()) != "interface.ini") continue;
+    // Never a pipe (it would hold the program), nor a file far larger than any settings file.
+    if (!entrada.is_regular_file(error) || entrada.file_size(error) > (4u << 20))
+      return std::nullopt;
     std::ifstream in(entrada.path());
     std::string linea, seccion;
     while (std::getline(in, linea)) {
