@@ -116,7 +116,12 @@ TraceScope::~TraceScope() {
 namespace {
 
 void WriteRefusal(const std::string& path, const char* reason) {
-  objLog().Writeln(std::string("Se rechaza el archivo ") + path + ": " + reason);
+  // A wait looks at the same file on every pass: one line for it, not one per pass.
+  thread_local std::string last;
+  std::string line = std::string("Se rechaza el archivo ") + path + ": " + reason;
+  if (line == last) return;
+  objLog().Writeln(line);
+  last = std::move(line);
 }
 
 }  // namespace
