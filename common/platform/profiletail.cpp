@@ -99,9 +99,24 @@ std::string_view WithoutBom(std::string_view line, off_t at) {
 
 // Every section name of the file with the offset of its line, first to last.
 bool ForEachSection(int fd, off_t size, const std::function<void(std::string_view, off_t)>& visit) {
+  // A line longer than any section line is never held whole: a file grown by accident or on
+  // purpose costs a look through it no more memory than this.
+  constexpr std::size_t kLongestLine = 64 * 1024;
   std::string carry, chunk;
+  std::size_t carried = 0;  // length of the line begun in an earlier chunk; carry holds its start
   off_t at = 0;
   off_t lineAt = 0;  // where the line starts: a byte-order mark may open the first one
+  auto line = [&](std::string_view text, std::size_t length) {
+    if (length <= kLongestLine) {
+      if (auto name = SectionOf(WithoutLineEnd(WithoutBom(text, lineAt)))) visit(*name, lineAt);
+    }
+    lineAt += static_cast<off_t>(length + 1);
+  };
+  auto keep = [&](std::string_view piece) {
+    if (carry.size() < kLongestLine + 1)
+      carry.append(piece.substr(0, kLongestLine + 1 - carry.size()));
+    carried += piece.size();
+  };
   while (at < size) {
     std::size_t length = static_cast<std::size_t>(std::min<off_t>(kChunk, size - at));
     if (!ReadAt(fd, chunk, at, length)) return false;
@@ -109,20 +124,18 @@ bool ForEachSection(int fd, off_t size, const std::function<void(std::string_vie
     std::size_t start = 0;
     for (std::size_t end; (end = chunk.find('\n', start)) != std::string::npos; start = end + 1) {
       std::string_view piece(chunk.data() + start, end - start);
-      std::string_view line = piece;
-      if (!carry.empty()) {
-        carry.append(piece);
-        line = carry;
+      if (carried == 0) {
+        line(piece, piece.size());
+      } else {
+        keep(piece);
+        line(carry, carried);
+        carry.clear();
+        carried = 0;
       }
-      if (auto name = SectionOf(WithoutLineEnd(WithoutBom(line, lineAt)))) visit(*name, lineAt);
-      lineAt += static_cast<off_t>(line.size() + 1);
-      carry.clear();
     }
-    carry.append(chunk, start, std::string::npos);
+    keep(std::string_view(chunk).substr(start));
   }
-  if (!carry.empty()) {
-    if (auto name = SectionOf(WithoutLineEnd(WithoutBom(carry, lineAt)))) visit(*name, lineAt);
-  }
+  if (carried > 0) line(carry, carried);
   return true;
 }
 
@@ -345,15 +358,28 @@ std::optional<Located> FindFromEnd(int fd, off_t size, std::string_view section)
   off_t end = size;        // bytes before this offset are still to be looked at
   off_t following = size;  // the start of the nearest section line after the one looked at
   std::string chunk;
-  std::size_t want = kChunk;
   while (end > 0) {
-    off_t begin = std::max<off_t>(0, end - static_cast<off_t>(want));
+    off_t begin = std::max<off_t>(0, end - static_cast<off_t>(kChunk));
     if (!ReadAt(fd, chunk, begin, static_cast<std::size_t>(end - begin))) return std::nullopt;
     std::size_t first = 0;  // the first line wholly in the chunk
     if (begin > 0) {
       std::size_t newline = chunk.find('\n');
-      if (newline == std::string::npos) {
-        want *= 2;  // one line longer than the chunk
+      if (newline == std::string::npos || newline + 1 == chunk.size()) {
+        // No whole line in the chunk: the line that ends it is longer than a chunk, so it is no
+        // section line. Its start is looked for further back, without holding it (waiting for a
+        // newline that ends the chunk would never move on).
+        off_t back = begin;
+        end = 0;
+        std::string piece;
+        while (back > 0) {
+          const off_t from = std::max<off_t>(0, back - static_cast<off_t>(kChunk));
+          if (!ReadAt(fd, piece, from, static_cast<std::size_t>(back - from))) return std::nullopt;
+          if (std::size_t last = piece.rfind('\n'); last != std::string::npos) {
+            end = from + static_cast<off_t>(last) + 1;
+            break;
+          }
+          back = from;
+        }
         continue;
       }
       first = newline + 1;
@@ -370,7 +396,6 @@ std::optional<Located> FindFromEnd(int fd, off_t size, std::string_view section)
       lineEnd = lineStart;
     }
     end = begin + static_cast<off_t>(first);
-    want = kChunk;
   }
   return std::nullopt;
 }

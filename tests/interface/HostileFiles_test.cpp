@@ -216,4 +216,19 @@ TEST_F(HostileFiles, LinkedFoldersAreFollowedOnlyWhenTrusted) {
   EXPECT_LT(files::OpenRegular(Path("Interface.log"), O_WRONLY | O_APPEND, 0666, true), 0);
 }
 
+// A line far longer than any record is looked through without being held, and the sections
+// around it keep their places.
+TEST_F(HostileFiles, AuditLineLongerThanAnyRecordLeavesTheSectionsAroundIt) {
+  const std::string audit = Path("Auditoria/audit.log");
+  WriteAll(audit, "[ANTES]\nA=1\nLARGA=" + std::string(3u << 20, 'x') + "\n[DESPUES]\nB=2\n[" +
+                      std::string(100000, 'y') + "]\n");
+  EXPECT_EQ(tail::GetString(audit, "DESPUES", "B"), "2");
+  EXPECT_TRUE(tail::WriteString(audit, "DESPUES", "B", "3"));
+  EXPECT_TRUE(tail::WriteString(audit, "NUEVA", "C", "4"));
+  EXPECT_EQ(tail::GetString(audit, "DESPUES", "B"), "3");
+  EXPECT_EQ(tail::GetString(audit, "NUEVA", "C"), "4");
+  EXPECT_EQ(tail::GetString(audit, "ANTES", "A"), "1");
+  EXPECT_EQ(tail::GetString(audit, std::string(100000, 'y'), "B"), "");
+}
+
 }  // namespace
