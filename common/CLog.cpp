@@ -33,7 +33,9 @@ std::string Banner(const std::string& header, const platform::clock::LocalTime& 
 
 // 0 when the line was appended, else the errno of the failure.
 int Append(const std::string& file, const std::string& line) {
-  int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  // A log may be a trusted link (an installed package keeps logs elsewhere); never another link,
+  // a pipe or a device.
+  int fd = platform::files::OpenRegular(file, O_WRONLY | O_APPEND, 0666, true);
   if (fd < 0) return errno;
   int err = platform::files::WriteAll(fd, line) ? 0 : (errno != 0 ? errno : EIO);
   close(fd);
@@ -48,10 +50,10 @@ enum class Created { Yes, Exists, Failed };
 Created Create(const std::string& file, const std::string& first) {
   static std::atomic<unsigned> counter{0};
   std::string temp = file + ".new" + std::to_string(getpid()) + "." + std::to_string(counter++);
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = platform::files::OpenRegular(temp, O_WRONLY | O_CREAT | O_EXCL);
   if (fd < 0) {
     // The folder may allow no extra file; create the log itself, banner in the same write.
-    fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+    fd = platform::files::OpenRegular(file, O_WRONLY | O_CREAT | O_EXCL | O_APPEND);
     if (fd < 0) return errno == EEXIST ? Created::Exists : Created::Failed;
     platform::files::WriteAll(fd, first);
     close(fd);
@@ -67,7 +69,7 @@ Created Create(const std::string& file, const std::string& first) {
       result = Created::Exists;
     } else if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
       // A file system without hard links.
-      int direct = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+      int direct = platform::files::OpenRegular(file, O_WRONLY | O_CREAT | O_EXCL | O_APPEND);
       if (direct >= 0) {
         platform::files::WriteAll(direct, first);
         close(direct);

@@ -51,6 +51,8 @@ std::string OwnDescription(int32_t number) {
       return "El identificador de la prescripción no es válido";
     case errDispensingInFlight:
       return "Ya hay una dispensación en curso para esta prescripción";
+    case errAnswerNotValid:
+      return "La respuesta recibida no es válida";
     default:
       return platform::RuntimeDescription(number);
   }

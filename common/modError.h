@@ -33,6 +33,7 @@ enum OwnError : int32_t {
   errCardTimeout = 32018,
   errInvalidPrescriptionId = 32019,  // "El identificador de la prescripción no es válido"
   errDispensingInFlight = 32020,     // "Ya hay una dispensación en curso para esta prescripción"
+  errAnswerNotValid = 32021,         // "La respuesta recibida no es válida"
 };
 
 // The fixed Spanish description of one of the system's own errors (53 is the executor's).

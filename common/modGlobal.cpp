@@ -1,5 +1,7 @@
 #include "common/modGlobal.h"
 
+#include "common/platform/files.h"
+
 #include <cctype>
 
 #include "common/platform/convert.h"
@@ -117,6 +119,23 @@ TraceScope::TraceScope(std::string procedure) noexcept {
 
 TraceScope::~TraceScope() {
   objTrace().WriteTrace(nullptr, false, procedure_, value_);
+}
+
+namespace {
+
+void WriteRefusal(const std::string& path, const char* reason) {
+  // A wait looks at the same file on every pass: one line for it, not one per pass.
+  thread_local std::string last;
+  std::string line = std::string("Se rechaza el archivo ") + path + ": " + reason;
+  if (line == last) return;
+  objLog().Writeln(line);
+  last = std::move(line);
+}
+
+}  // namespace
+
+void ReportRefusedFiles() noexcept {
+  platform::files::SetRefusalReporter(&WriteRefusal);
 }
 
 }  // namespace PRESCORA_NS

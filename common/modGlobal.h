@@ -23,6 +23,9 @@ inline constexpr int kVersionMinor = PRESCORA_VERSION_MINOR;
 
 // The calling thread's shared objects, created on first use.
 CLog& objLog() noexcept;
+// Makes every refused file of the library folder (a link, a pipe, a device) a line of the
+// message log of the thread that met it.
+void ReportRefusedFiles() noexcept;
 CLog& objTrace() noexcept;
 CError& objErrores() noexcept;
 std::string& strEsquemaXML() noexcept;

@@ -50,6 +50,7 @@ CInitiator::CInitiator() noexcept {
     archivoIni_ = folder + "interface.ini";
 
     CLog& log = objLog();
+    ReportRefusedFiles();
     log.set_FileName(archivoLog_);
     log.set_Header("Log recepción prescripciones ");
     log.set_Options(CLog::optWriteToFile);

@@ -1,9 +1,14 @@
 #include "interface/CEnCurso.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <functional>
+#include <sstream>
 
+#include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
 #include "common/platform/errors.h"
@@ -28,18 +33,49 @@ std::uint64_t ByteOf(const std::string& id) {
   return 1 + 2 * (hash % (1ull << 40));
 }
 
-// The word of the first line: what follows it is what is left of a longer word written before.
-std::string ReadWord(const std::string& path) {
-  std::string text;
-  std::FILE* file = std::fopen(path.c_str(), "rbe");
-  if (file == nullptr) return text;
-  char buffer[64];
-  std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-  std::fclose(file);
-  text.assign(buffer, n);
-  text.resize(std::min(text.size(), text.find('\n')));
-  while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
+// One line of the state file, without its end and trailing spaces.
+std::string Line(std::string_view text) {
+  std::string line(text.substr(0, std::min(text.size(), text.find('\n'))));
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+CEnCurso::Contenido CEnCurso::Leer(std::string_view text) {
+  Contenido content;
+  content.estado = Line(text);
+  // The token is the second line, but only within what the last write left whole: its end was
+  // written with it. What follows a shorter state is what is left of a longer one written before.
+  const std::size_t end = text.find('\n');
+  if (end != std::string_view::npos) {
+    std::string_view rest = text.substr(end + 1);
+    const std::size_t second = rest.find('\n');
+    if (second != std::string_view::npos && second == kLargoFicha &&
+        rest.substr(0, second).find_first_not_of("0123456789abcdef") == std::string_view::npos)
+      content.ficha = std::string(rest.substr(0, second));
+  }
+  return content;
+}
+
+namespace {
+
+// The state file as it stands; empty when there is none. A link or anything but a regular file
+// is refused (never read, never waited on).
+CEnCurso::Contenido ReadState(const std::string& path, const std::function<void()>& refuse) {
+  int fd = files::OpenRegular(path, O_RDONLY);
+  if (fd < 0) {
+    if (files::Refused(errno)) refuse();
+    return {};
+  }
+  char buffer[128];
+  ssize_t n;
+  do {
+    n = ::pread(fd, buffer, sizeof buffer, 0);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  if (n <= 0) return {};
+  return CEnCurso::Leer(std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
 }  // namespace
@@ -78,7 +114,11 @@ bool CEnCurso::EjecutorOcupado() const {
 }
 
 std::string CEnCurso::Estado() const {
-  return ReadWord(estadoPath_);
+  return ReadState(estadoPath_, [this] { Rechazar(); }).estado;
+}
+
+std::string CEnCurso::FichaGuardada() const {
+  return ReadState(estadoPath_, [this] { Rechazar(); }).ficha;
 }
 
 void CEnCurso::set_NoEnviada(const std::vector<CErrorItem>& errores) {
@@ -97,9 +137,12 @@ void CEnCurso::set_NoEnviada(const std::vector<CErrorItem>& errores) {
 
 std::vector<CErrorItem> CEnCurso::ErroresNoEnviada() const {
   std::vector<CErrorItem> errores;
-  std::ifstream in(estadoPath_, std::ios::binary);
+  std::string text;
+  if (!files::ReadHead(estadoPath_, text, 65536)) return errores;
+  std::istringstream in(text);
   std::string line;
   if (!std::getline(in, line) || line != kNoEnviada) return errores;
+  // The token's line has no tab: only the error lines that follow it are read.
   while (std::getline(in, line)) {
     const std::size_t tab1 = line.find('\t');
     const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
@@ -119,24 +162,40 @@ std::vector<CErrorItem> CEnCurso::ErroresNoEnviada() const {
 }
 
 void CEnCurso::set_Estado(const std::string& estado, const std::string& detalle) {
-  const std::string line = estado + "\n" + detalle;
+  // The token stays with every state written after it; the errors of "noenviada" follow it.
+  const std::string line =
+      estado + "\n" + (ficha_.empty() ? std::string() : ficha_ + "\n") + detalle;
   // A state that changes is written where it stands: replacing the file would cost the file
   // system a new file and the wait for the old one's writing to the disk, at every step.
   if (files::WriteOver(estadoPath_, line)) return;
+  if (files::Refused(errno)) Rechazar();
   const std::string folder = estadoPath_.substr(0, estadoPath_.rfind('/'));
   if (!files::IsDirectory(folder)) files::MakeDirectory(folder);
   // A new state is written aside and renamed into place: a reader never finds half a word, nor
   // an empty file.
   const std::string temp = estadoPath_ + ".nuevo";
-  std::FILE* file = std::fopen(temp.c_str(), "wbe");
-  if (file == nullptr) platform::RaiseFromErrno(errno);
-  const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  if (std::fclose(file) != 0 || !written) {
-    int err = errno;
-    std::remove(temp.c_str());
-    platform::RaiseFromErrno(err ? err : EIO);
+  // Readable by its owner only: the token is what tells this dispensing's answer from others.
+  int fd = files::OpenRegular(temp, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0 && files::Refused(errno)) Rechazar();
+  if (fd < 0) platform::RaiseFromErrno(errno);
+  const bool written = files::WriteAll(fd, line);
+  int err = written ? 0 : (errno ? errno : EIO);
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    platform::RaiseFromErrno(err);
   }
   files::Rename(temp, estadoPath_);
+}
+
+void CEnCurso::set_Rechazo(int32_t number, std::string source) {
+  rechazo_ = number;
+  rechazoFuente_ = std::move(source);
+}
+
+void CEnCurso::Rechazar() const {
+  if (rechazo_ == 0) platform::RaiseFromErrno(errno);
+  Raise(rechazo_, rechazoFuente_);
 }
 
 void CEnCurso::BorrarEstado() noexcept {

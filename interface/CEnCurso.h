@@ -19,13 +19,19 @@
 //   noenviada  the executor failed before any byte of the request left the machine (request
 //              unreadable, no description, name not resolved, connection refused, TLS handshake
 //              failed): nothing can come any more, and the front object answers at once. The
-//              executor's errors follow the word, one a line: number, source, description,
-//              separated by tabs
+//              executor's errors follow the token's line, one a line: number, source,
+//              description, separated by tabs
+//
+// Its second line is the dispensing's token: the front object draws it when it reserves the
+// identifier, the executor writes it into the answer file, and the front object takes an answer
+// only when it carries it, so a file dropped into Recibidos by anyone else never passes for the
+// service's answer.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/CError.h"
@@ -79,6 +85,26 @@ class CEnCurso {
   // the state is another).
   void set_NoEnviada(const std::vector<CErrorItem>& errores);
   std::vector<CErrorItem> ErroresNoEnviada() const;
+  //
+  void set_Estado(const std::string& estado);
+  // The token written with every state from now on ("" writes none).
+  const std::string& Ficha() const noexcept { return ficha_; }
+  void set_Ficha(std::string ficha) { ficha_ = std::move(ficha); }
+  // The token the state file holds; "" when it holds none.
+  std::string FichaGuardada() const;
+  static constexpr std::size_t kLargoFicha = 32;
+
+  // What a state file says: its word and its token.
+  struct Contenido {
+    std::string estado;
+    std::string ficha;
+  };
+  static Contenido Leer(std::string_view text);
+
+  // The error raised when the state file, or the file written aside for it, is a link or not a
+  // regular file: the operation's own (the file system's error when none is set).
+  void set_Rechazo(int32_t number, std::string source);
+
   // Removes the state file once nothing more can come for the dispensing.
   void BorrarEstado() noexcept;
 
@@ -87,6 +113,11 @@ class CEnCurso {
  private:
   std::string id_;
   std::string estadoPath_;
+  [[noreturn]] void Rechazar() const;
+
+  std::string ficha_;
+  int32_t rechazo_ = 0;
+  std::string rechazoFuente_;
   std::uint64_t byte_ = 0;  // the front's byte; the executor's is the next one
   std::unique_ptr<platform::files::LockFile> lock_;
 };

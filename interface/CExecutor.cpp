@@ -1,11 +1,12 @@
 #include "interface/CExecutor.h"
 
+#include <fcntl.h>
 #include <unistd.h>
-#include "common/modError.h"
-#include "common/modGlobal.h"
 
 #include <cstdio>
-#include <fstream>
+
+#include "common/modError.h"
+#include "common/modGlobal.h"
 
 #include "common/platform/checkpoint.h"
 #include "common/platform/component.h"
@@ -60,7 +61,7 @@ std::string Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver,
   std::string staged;  // where the whole answer lies, under a name that replaced nothing
   bool inDelayed = false;
   std::string stagedName;  // its name in Retrasados
-  if (response.ToXMLFile(admin.GetDelayedPath() + hidden, false)) {
+  if (response.ToXMLFile(admin.GetDelayedPath() + hidden, enCurso.Ficha(), false)) {
     try {
       stagedName = platform::files::MoveWithoutReplacing(admin.GetDelayedPath() + hidden,
                                                          admin.GetDelayedPath(), id, ".xml");
@@ -72,7 +73,7 @@ std::string Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver,
   }
   if (staged.empty()) {
     // Retrasados cannot take it: the answer goes straight to where the front object looks.
-    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden, false)) {
+    if (!response.ToXMLFile(admin.GetReceivedPath() + hidden, enCurso.Ficha(), false)) {
       // Written nowhere: the message log keeps what the service said.
       std::string said;
       auto add = [&](const std::vector<std::string>& codes, const std::vector<std::string>& texts) {
@@ -123,9 +124,13 @@ void KeepRawAnswer(CFileAdmin& admin, const std::string& id, const xml::NodeList
     const std::string hidden =
         admin.GetDelayedPath() + "." + id + "." + std::to_string(::getpid()) + ".xml";
     {
-      std::ofstream out(hidden, std::ios::binary);
-      out << text;
-      if (!out.flush()) return;
+      const int fd = platform::files::OpenRegular(hidden, O_WRONLY | O_CREAT | O_EXCL, 0600);
+      if (fd < 0) return;
+      const bool written = platform::files::WriteAll(fd, text);
+      if (::close(fd) != 0 || !written) {
+        std::remove(hidden.c_str());
+        return;
+      }
     }
     platform::files::MoveWithoutReplacing(hidden, admin.GetDelayedPath(), id, ".xml");
   } catch (...) {
@@ -316,6 +321,7 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
         CFileAdmin admin;
         enCursoHeld = std::make_unique<CEnCurso>(id);
         CEnCurso& enCurso = *enCursoHeld;
+        enCurso.set_Rechazo(errExportDispensing, kSolicitud);
         // Whether the dispensing was handed over by a front object (it has a state); a request
         // spooled by other means is performed on its own, as it always was.
         bool handedOver = false;
@@ -326,6 +332,8 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
             if (!enCurso.TomarEjecutor()) Raise(errDispensingInFlight, kSolicitud);
             handedOver = !estado.empty();
             if (handedOver) {
+              // The front object's token goes into the answer, which it takes by it.
+              enCurso.set_Ficha(enCurso.FichaGuardada());
               enCurso.set_Estado(CEnCurso::kTomada);
               taken = true;
             }

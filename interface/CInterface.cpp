@@ -194,12 +194,17 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
     // One identifier (letter case aside) is never in flight twice: another request of it, or its
     // executor, still at work refuses this one before anything is written.
     enCurso = std::make_unique<CEnCurso>(id);
+    enCurso->set_Rechazo(errExportRequest, kSolicitud);
+    ficha_.clear();
+    ajenaAvisada_ = false;
     {
       CEnCurso::Paso paso(*enCurso);
       if (!enCurso->TomarFrente() || enCurso->EjecutorOcupado())
         Raise(errDispensingInFlight, kSolicitud);
       SetAsideEarlierAnswer(admin, *enCurso);
       admin.MakeSended();
+      enCurso->set_Ficha(platform::files::RandomToken());
+      ficha_ = enCurso->Ficha();
       enCurso->set_Estado(CEnCurso::kPreparada);
       owned = true;
     }
@@ -235,7 +240,8 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
       // put the answer where this look finds it, or will find the dispensing closed and neither
       // send it nor leave its answer in Recibidos.
       CEnCurso::Paso paso(*enCurso);
-      if (!found) found = admin.ExistResponseFile(id, fldReceived);
+      // Looked at again in the step: what was found may have been replaced since.
+      found = AnswerArrived(admin, id);
       if (found) {
         envio_ = envRespondido;
       } else if (enCurso->Estado() == CEnCurso::kNoEnviada) {
@@ -301,6 +307,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   }
   CAuditor::Flush();
   enCurso.reset();
+  ficha_.clear();
   // After this request's locks are let go: the new process must not hold copies of them.
   if (restart) StartNextLauncher();
 
@@ -331,6 +338,23 @@ void CInterface::StartNextLauncher() noexcept {
   }
 }
 
+bool CInterface::AnswerArrived(CFileAdmin& admin, const std::string& id) {
+  if (!admin.ExistResponseFile(id, fldReceived)) return false;
+  // Without a token (a wait not started by a dispensing) any answer file counts.
+  if (ficha_.empty()) return true;
+  const std::string path = admin.GetReceivedPath() + id + ".xml";
+  if (CRespuestaPeticion::LlevaFicha(path, ficha_)) return true;
+  // Not written by this dispensing's executor: never taken for the service's answer.
+  if (!ajenaAvisada_) {
+    ajenaAvisada_ = true;
+    TrapOptions options;
+    options.logTail = [&] { return ": " + path + " no es la respuesta de esta dispensación"; };
+    Trap(
+        kSolicitud, [] { Raise(errAnswerNotValid, kSolicitud); }, options);
+  }
+  return false;
+}
+
 bool CInterface::WaitResponse(const std::string& strIdPrescripcion,
                               const CEnCurso* enCurso) noexcept {
   objTrace().WriteTrace(this, true, kWait, "");
@@ -351,14 +375,14 @@ bool CInterface::WaitResponse(const std::string& strIdPrescripcion,
     auto nextStateLook = std::chrono::steady_clock::now() + kStateLookPause;
     for (;;) {
       if (elapsed >= timeout) {
-        if (!found) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
+        if (!found) found = AnswerArrived(admin, strIdPrescripcion);
         break;
       }
       if (found) break;
       elapsed = ElapsedSeconds(start);
       if (interval == 0) platform::RaiseRuntime(platform::errDivisionByZero);
       // Looked for on every pass of the seconds that are due, never in the others.
-      if (elapsed % interval == 0) found = admin.ExistResponseFile(strIdPrescripcion, fldReceived);
+      if (elapsed % interval == 0) found = AnswerArrived(admin, strIdPrescripcion);
       platform::events::DoEvents();
       if (found) continue;
       if (arrivals.Pause(pause) || enCurso == nullptr) continue;

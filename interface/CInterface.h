@@ -63,6 +63,8 @@ class PRESCORA_API CInterfaceEvents {
   }
 };
 
+class CFileAdmin;
+
 class PRESCORA_API CInterface {
  public:
   // Loads Interface.ini from the library folder and configures the logs and the audit trail.
@@ -116,6 +118,12 @@ class PRESCORA_API CInterface {
   // The launcher of the next dispensing, started ahead of need and waiting for its identifier.
   std::unique_ptr<platform::process::WaitingProgram> nextLauncher_;
   void StartNextLauncher() noexcept;
+  // The token of the dispensing in flight, and whether a file that does not carry it has been
+  // reported already.
+  std::string ficha_;
+  bool ajenaAvisada_ = false;
+  // Whether this dispensing's answer is in Recibidos: the file is there and carries the token.
+  bool AnswerArrived(CFileAdmin& admin, const std::string& id);
 };
 
 }  // namespace PRESCORA_NS

@@ -1,11 +1,14 @@
 #include "interface/CRespuestaPeticion.h"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/convert.h"
 #include "common/platform/errors.h"
+#include "common/platform/files.h"
 #include "common/platform/xml.h"
 #include "interface/CConfig.h"
 #include "interface/CFileAdmin.h"
@@ -34,9 +37,21 @@ std::string UpperAscii(std::string text) {
   return text;
 }
 
-// A count element: numeric text as a 16-bit integer (out of range is a failure), anything else 0.
-int16_t CountOf(const std::string& text) {
-  return convert::IsNumeric(text) ? convert::ToInt16(text) : 0;
+// A count element: numeric text as a 16-bit integer, anything else 0; nothing when the number is
+// out of range.
+std::optional<int16_t> CountOf(const std::string& text) {
+  if (!convert::IsNumeric(text)) return 0;
+  try {
+    return convert::ToInt16(text);
+  } catch (const platform::Failure&) {
+    return std::nullopt;
+  }
+}
+
+// The number of items, as far as a count holds it.
+int16_t CappedCount(std::size_t size) {
+  return static_cast<int16_t>(
+      std::min<std::size_t>(size, static_cast<std::size_t>(std::numeric_limits<int16_t>::max())));
 }
 
 int16_t SizeAsCount(std::size_t size) {
@@ -110,14 +125,22 @@ bool CRespuestaPeticion::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
         items.push_back(std::move(text));
       }
     };
+    // A count out of range does not lose the answer: its list is read as it is, the count taken
+    // from it, and the bad count noted as an error.
+    bool badAvisos = false;
+    bool badMotivos = false;
     for (long i = 0; i < objIXMLDOMNodeList.length(); ++i) {
       xml::Node node = objIXMLDOMNodeList.Item(i);
       // The qualified name: a prefixed element (ns1:codigoAviso) is not one of ours.
       std::string name = UpperAscii(node.nodeName());
       if (name == "NAVISOS") {
-        d_.nAvisos_ = CountOf(node.Text());
+        std::optional<int16_t> count = CountOf(node.Text());
+        badAvisos = !count;
+        d_.nAvisos_ = count.value_or(0);
       } else if (name == "NMOTIVOSRECHAZO") {
-        d_.nMotivosRechazo_ = CountOf(node.Text());
+        std::optional<int16_t> count = CountOf(node.Text());
+        badMotivos = !count;
+        d_.nMotivosRechazo_ = count.value_or(0);
       } else if (name == "CODIGOAVISO") {
         appendItems(node, d_.codigoAviso_, true);
       } else if (name == "CODIGOMOTIVOSRECHAZO") {
@@ -128,6 +151,10 @@ bool CRespuestaPeticion::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
         appendItems(node, d_.textoMotivosRechazo_, false);
       }
     }
+    if (badAvisos) d_.nAvisos_ = CappedCount(d_.codigoAviso_.size());
+    if (badMotivos) d_.nMotivosRechazo_ = CappedCount(d_.codigoMotivosRechazo_.size());
+    if (badAvisos || badMotivos)
+      Trap(kProcedure, [] { platform::RaiseRuntime(platform::errOverflow, kProcedure); });
     result = true;
     Fire(&CRespuestaPeticionEvents::onEndTransformFromXML);
   });
@@ -236,13 +263,38 @@ std::string CRespuestaPeticion::GeneratedLine(const std::string& strPath) {
          " con la respuesta de la dispensación";
 }
 
-bool CRespuestaPeticion::ToXMLFile(const std::string& strPath, bool blnLog) noexcept {
+namespace {
+
+constexpr std::string_view kRoot = "<RespuestaPeticion";
+constexpr std::string_view kFicha = "ejecucion=\"";
+
+}  // namespace
+
+bool CRespuestaPeticion::LlevaFicha(const std::string& strPath, const std::string& ficha) noexcept {
+  if (ficha.empty()) return false;
+  // The start tag of the root is all that is looked at: a token elsewhere (in a text) is not it.
+  std::string head;
+  if (!platform::files::ReadHead(strPath, head, 65536)) return false;
+  const std::size_t root = head.find(kRoot);
+  if (root == std::string::npos) return false;
+  const std::size_t end = head.find('>', root);
+  if (end == std::string::npos) return false;
+  const std::string_view tag = std::string_view(head).substr(root, end - root);
+  const std::string wanted = " " + std::string(kFicha) + ficha + "\"";
+  return tag.find(wanted) != std::string_view::npos;
+}
+
+bool CRespuestaPeticion::ToXMLFile(const std::string& strPath, const std::string& ficha,
+                                   bool blnLog) noexcept {
   static constexpr const char* kProcedure = "CRespuestaPeticion.ToXMLFile";
   TraceScope trace(kProcedure);
   bool result = false;
   Trap(kProcedure, [&] {
     xml::Document document;
-    if (!document.Loadxml(ToString())) Raise(errSoapXml, kProcedure);
+    std::string text = ToString();
+    if (!ficha.empty() && text.compare(0, kRoot.size(), kRoot) == 0)
+      text.insert(kRoot.size(), " " + std::string(kFicha) + xml::EscapeAttribute(ficha) + "\"");
+    if (!document.Loadxml(text)) Raise(errSoapXml, kProcedure);
     SaveXMLFile(document, strPath);
     if (blnLog) objLog().Writeln(GeneratedLine(strPath));
     result = true;

@@ -87,11 +87,16 @@ class PRESCORA_API CRespuestaPeticion : public IObject {
   void SetInternalResponse(bool blnFromSettings) noexcept;
   // The record form (root RespuestaPeticion); values escaped; "" when the rendering fails.
   std::string ToString() noexcept;
-  // Writes the record form to the file; false when it does not load. The message-log line that
-  // names the file is left out when blnLog is false: a file written under a passing name is named
-  // by its writer once it is where it ends (GeneratedLine).
-  bool ToXMLFile(const std::string& strPath, bool blnLog = true) noexcept;
+  // Writes the record form to the file; false when it does not load. A token given goes on the
+  // root element (attribute "ejecucion"): the front object takes an answer file only when it
+  // carries its dispensing's token. The message-log line that names the file is left out when
+  // blnLog is false: a file written under a passing name is named by its writer once it is where
+  // it ends (GeneratedLine).
+  bool ToXMLFile(const std::string& strPath, const std::string& ficha = {},
+                 bool blnLog = true) noexcept;
   static std::string GeneratedLine(const std::string& strPath);
+  // Whether the answer file at `strPath` carries that token.
+  static bool LlevaFicha(const std::string& strPath, const std::string& ficha) noexcept;
 
  private:
   void ErrorResponse() noexcept;

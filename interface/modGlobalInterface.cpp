@@ -27,6 +27,7 @@ FrontObjectFiles PrepareSharedObjects(const char* procedure, const void* caller)
   std::string folder = AddBackslash(platform::component::LibraryFolder());
   FrontObjectFiles files{folder + kLibraryTitle + ".log", folder + kLibraryTitle + ".txt",
                          folder + kLibraryTitle + ".ini"};
+  ReportRefusedFiles();
   CLog& log = objLog();
   log.set_FileName(files.log);
   log.set_Header("Log envío/recepción mensajes con SOAP ");

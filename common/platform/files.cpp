@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +47,167 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::atomic<void (*)(const std::string&, const char*)> refusalReporter{nullptr};
+thread_local bool reporting = false;
+
+// Tells the reporter, and leaves errno as the refusal says.
+void Refuse(const std::string& path, int err, const char* reason) noexcept {
+  auto reporter = refusalReporter.load();
+  if (reporter != nullptr && !reporting) {
+    reporting = true;
+    try {
+      reporter(path, reason);
+    } catch (...) {
+    }
+    reporting = false;
+  }
+  errno = err;
+}
+
+bool TrustedOwner(uid_t owner, uid_t folderOwner) {
+  return owner == 0 || owner == folderOwner;
+}
+
 }  // namespace
+
+bool TrustedLink(const std::string& path) noexcept {
+  struct stat link {};
+  struct stat target {};
+  struct stat folder {};
+  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return false;
+  if (::stat(ParentOf(path).c_str(), &folder) != 0) return false;
+  if (::stat(path.c_str(), &target) != 0) return false;
+  return TrustedOwner(link.st_uid, folder.st_uid) && TrustedOwner(target.st_uid, folder.st_uid) &&
+         (target.st_mode & S_IWOTH) == 0;
+}
+
+bool TrustedFolder(const std::string& path) noexcept {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return true;  // a missing folder fails the open itself
+  if (S_ISDIR(st.st_mode)) return true;
+  return S_ISLNK(st.st_mode) && TrustedLink(path) && IsDirectory(path);
+}
+
+bool Refused(int err) noexcept {
+  return err == ELOOP || err == ENODEV;
+}
+
+void ReportRefusal(const std::string& path, const char* reason) noexcept {
+  const int err = errno;
+  Refuse(path, err, reason);
+}
+
+void SetRefusalReporter(void (*reporter)(const std::string&, const char*)) noexcept {
+  refusalReporter.store(reporter);
+}
+
+int OpenRegular(const std::string& path, int flags, unsigned mode, bool allowTrustedLink) noexcept {
+  try {
+    if (!TrustedFolder(ParentOf(path))) {
+      Refuse(path, ELOOP, "la carpeta es un enlace simbólico no fiable");
+      return -1;
+    }
+    // Cut only once it is known to be a regular file: a device is never truncated.
+    const bool truncate = (flags & O_TRUNC) != 0;
+    // Non-blocking: a pipe opened for reading would otherwise wait for a writer.
+    const int base = (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(path.c_str(), base | O_NOFOLLOW, static_cast<mode_t>(mode));
+    if (fd < 0 && errno == ELOOP) {
+      if (!allowTrustedLink || !TrustedLink(path)) {
+        Refuse(path, ELOOP, "es un enlace simbólico");
+        return -1;
+      }
+      fd = ::open(path.c_str(), base & ~O_CREAT, static_cast<mode_t>(mode));
+    }
+    if (fd < 0) {
+      // A pipe opened for writing with no reader.
+      if (errno == ENXIO) Refuse(path, ENODEV, "no es un archivo normal");
+      return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      const int err = errno;
+      ::close(fd);
+      errno = err;
+      return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      Refuse(path, ENODEV, "no es un archivo normal");
+      return -1;
+    }
+    if (truncate && st.st_size > 0 && ::ftruncate(fd, 0) != 0) {
+      const int err = errno;
+      ::close(fd);
+      errno = err;
+      return -1;
+    }
+    return fd;
+  } catch (...) {
+    errno = ENOMEM;
+    return -1;
+  }
+}
+
+bool ReadLimited(int fd, std::string& text, std::uint64_t limit) noexcept {
+  try {
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && (errno == EINTR)) continue;
+      if (n < 0) return false;
+      if (n == 0) return true;
+      if (text.size() + static_cast<std::uint64_t>(n) > limit) {
+        errno = EFBIG;
+        return false;
+      }
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+  } catch (...) {
+    errno = ENOMEM;
+    return false;
+  }
+}
+
+bool ReadHead(const std::string& path, std::string& text, std::size_t most) noexcept {
+  try {
+    text.clear();
+    Fd fd(OpenRegular(path, O_RDONLY));
+    if (fd.get() < 0) return false;
+    text.resize(most);
+    std::size_t got = 0;
+    while (got < most) {
+      ssize_t n = ::pread(fd.get(), text.data() + got, most - got, static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string RandomToken() {
+  unsigned char bytes[16] = {};
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) RaiseFromErrno(n < 0 ? errno : EIO);
+    got += static_cast<std::size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned char b : bytes) {
+    token += kHex[b >> 4];
+    token += kHex[b & 15];
+  }
+  return token;
+}
 
 bool WriteAll(int fd, std::string_view data) noexcept {
   while (!data.empty()) {
@@ -120,11 +281,10 @@ void MakeDirectory(const std::string& path) {
 }
 
 void Copy(const std::string& source, const std::string& destination) {
-  Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd in(OpenRegular(source, O_RDONLY));
   if (in.get() < 0) RaiseFromErrno(errno);
   struct stat st {};
   if (::fstat(in.get(), &st) != 0) RaiseFromErrno(errno);
-  if (S_ISDIR(st.st_mode)) RaiseFromErrno(EISDIR);
 
   std::string folder = ParentOf(destination);
   if (!IsDirectory(folder)) RaiseRuntime(errPathNotFound);
@@ -132,7 +292,7 @@ void Copy(const std::string& source, const std::string& destination) {
   std::string temp =
       destination + ".~" + std::to_string(::getpid()) + "-" + std::to_string(copies.fetch_add(1));
   // The copy is no more readable than its source: a spool file is its owner's alone.
-  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777));
+  Fd out(OpenRegular(temp, O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0777));
   if (out.get() < 0) RaiseFromErrno(errno);
 
   char buffer[65536];
@@ -185,14 +345,13 @@ void Rename(const std::string& from, const std::string& to) {
 }
 
 bool WriteOver(const std::string& path, std::string_view text) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  Fd fd(OpenRegular(path, O_WRONLY));
   if (fd.get() < 0) {
-    if (errno == ENOENT || errno == EACCES || errno == EPERM) return false;
+    if (errno == ENOENT || errno == EACCES || errno == EPERM || Refused(errno)) return false;
     RaiseFromErrno(errno);
   }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) RaiseFromErrno(errno);
-  if (!S_ISREG(st.st_mode)) RaiseFromErrno(EISDIR);
   const ssize_t n = ::pwrite(fd.get(), text.data(), text.size(), 0);
   if (n != static_cast<ssize_t>(text.size())) RaiseFromErrno(n < 0 ? errno : EIO);
   if (st.st_size > static_cast<off_t>(text.size()) &&
@@ -239,7 +398,7 @@ struct flock OneByte(short type, std::uint64_t offset) {
 
 LockFile::LockFile(const std::string& path) {
   auto guard = forks::Guard();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  fd_ = OpenRegular(path, O_RDWR | O_CREAT);
   if (fd_ < 0) RaiseFromErrno(errno);
   forks::Add(*this);
 }

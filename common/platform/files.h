@@ -15,6 +15,42 @@
 
 namespace PRESCORA_NS::platform::files {
 
+// Files of the library folder and its subfolders are opened only through OpenRegular: never
+// through a symbolic link, never waiting on a pipe or a device, and only when what is there is a
+// regular file. A link is followed only where the caller allows a trusted one (the settings file,
+// a log, a subfolder): the link and what it leads to both belong to root or to the owner of the
+// folder that holds the link, and what it leads to may not be written by others. That is how an
+// installed package may keep its spool folders and logs elsewhere, while a link planted by
+// someone else is refused.
+//
+// Opens `path` with `flags` (O_RDONLY, O_WRONLY or O_RDWR, with O_CREAT, O_EXCL, O_TRUNC,
+// O_APPEND as wanted; O_CLOEXEC is added). The folder holding the file may itself be a trusted
+// link only. -1 when it cannot, with errno: ELOOP for a refused link, ENODEV for something that is
+// not a regular file (a pipe, a device, a folder), or the failure of open. A refusal (ELOOP,
+// ENODEV) is also told to the reporter set with SetRefusalReporter.
+int OpenRegular(const std::string& path, int flags, unsigned mode = 0666,
+                bool allowTrustedLink = false) noexcept;
+// Whether a refusal of OpenRegular left this errno.
+bool Refused(int err) noexcept;
+// Whether a folder may be used: a real folder, or a trusted link to one.
+bool TrustedFolder(const std::string& path) noexcept;
+// Whether `path` is a symbolic link that may be followed under the rule above.
+bool TrustedLink(const std::string& path) noexcept;
+// Told of every refused file (its path and a short Spanish reason), for the message log. The
+// reporter is not called again while it runs (a refused log file must not loop).
+void SetRefusalReporter(void (*reporter)(const std::string& path, const char* reason)) noexcept;
+// Tells the reporter of a refused file (one read past its size limit, for example).
+void ReportRefusal(const std::string& path, const char* reason) noexcept;
+// Reads a whole file opened with OpenRegular, up to `limit` bytes: false (errno EFBIG) past it.
+bool ReadLimited(int fd, std::string& text, std::uint64_t limit) noexcept;
+
+// Reads up to `most` bytes from the start of a regular file (through OpenRegular). False when
+// it cannot be opened or read.
+bool ReadHead(const std::string& path, std::string& text, std::size_t most) noexcept;
+
+// A random text no other process can guess (hexadecimal, 32 characters).
+std::string RandomToken();
+
 // Whether anything exists at the path: a file or a folder.
 bool Exists(const std::string& path) noexcept;
 
@@ -54,7 +90,8 @@ void MakeWritable(const std::string& path);
 void Rename(const std::string& from, const std::string& to);
 
 // Writes `text` over the start of the existing file and cuts the file to its length; false, and
-// nothing written, when there is no such file or it may not be opened for writing. For a short text
+// nothing written, when there is no such file or it may not be opened for writing (errno says
+// why; Refused(errno) for a link or what is not a regular file). For a short text
 // (a line of a few bytes) that only a holder of a lock reads: the write is never seen half done,
 // and once it is done the text stands whole at the start, whatever follows it until the cut. Raises
 // the file system's error.

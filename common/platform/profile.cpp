@@ -115,22 +115,28 @@ void Set(Content& content, std::string_view section, std::string_view key, std::
 
 enum class ReadResult { Read, Missing, Failed };
 
+// A settings file is a few kilobytes; one far larger is not read at all, so that reading it
+// never holds a dispensing past its time-out.
+constexpr std::uint64_t kMaxFileBytes = 4u << 20;
+
 ReadResult ReadFile(const std::string& path, std::string& text) {
   text.clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The settings file may be a trusted link (an installed package keeps it elsewhere); never
+  // another link, a pipe or a device.
+  int fd = files::OpenRegular(path, O_RDONLY, 0666, true);
   if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-  char buffer[65536];
-  while (true) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return ReadResult::Failed;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+  const bool read = files::ReadLimited(fd, text, kMaxFileBytes);
+  const int err = errno;
   close(fd);
+  if (!read) {
+    text.clear();
+    if (err == EFBIG) {
+      errno = EFBIG;
+      files::ReportRefusal(path, "supera el tamaño máximo de un archivo de configuración (4 MB)");
+    }
+    errno = err;
+    return ReadResult::Failed;
+  }
   return ReadResult::Read;
 }
 
@@ -141,7 +147,8 @@ ReadResult ReadFile(const std::string& path, std::string& text) {
 std::string Resolve(const std::string& file) {
   struct stat st {};
   if (lstat(file.c_str(), &st) == 0) {
-    if (S_ISLNK(st.st_mode)) {
+    // Only a trusted link is followed; any other is left to the open, which refuses it.
+    if (S_ISLNK(st.st_mode) && files::TrustedLink(file)) {
       if (char* real = realpath(file.c_str(), nullptr)) {
         std::string target = real;
         std::free(real);
@@ -158,7 +165,7 @@ std::string Resolve(const std::string& file) {
 // written: the bytes are written over the old ones, then the file is cut to their length, so the
 // file never goes empty. Keeps the file's owner and mode. 0, or the errno of the failure.
 int WriteInPlace(const std::string& path, const std::string& text) {
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = files::OpenRegular(path, O_WRONLY);
   if (fd < 0) return errno;
   int err = 0;
   std::size_t done = 0;
@@ -189,7 +196,7 @@ bool Replace(const std::string& path, const std::string& text) {
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
     // 0666 lets the umask decide the mode of a new file, as for any file the user creates.
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = files::OpenRegular(temp, O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0 && errno != EEXIST) {
       int err = errno;
       if (existed && (err == EACCES || err == EPERM || err == EROFS))
@@ -270,7 +277,7 @@ bool WriteDifferenceInPlace(const std::string& path, const std::string& before,
   std::size_t last = now.size() - 1;
   while (before[last] == now[last]) --last;
   if (first / kSector != last / kSector) return false;
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = files::OpenRegular(path, O_WRONLY);
   if (fd < 0) return false;
   struct stat st {};
   const std::size_t length = last - first + 1;
@@ -374,7 +381,7 @@ FolderLock::FolderLock(const std::string& file) {
   {
     auto guard = forks::Guard();
     fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) fd_ = files::OpenRegular(file, O_RDONLY);
     if (fd_ < 0) return;
     forks::Add(*this);
   }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+#include "common/platform/files.h"
 #include "common/platform/inirules.h"
 #include "common/platform/profile.h"
 
@@ -96,11 +97,27 @@ std::string_view WithoutBom(std::string_view line, off_t at) {
   return line;
 }
 
-// Every section name of the file with the offset of its line, first to last.
-bool ForEachSection(int fd, off_t size, const std::function<void(std::string_view, off_t)>& visit) {
+// A line longer than any line of a section is never held whole: a file grown by accident or on
+// purpose costs a look through it no more memory than this.
+constexpr std::size_t kLongestLine = 64 * 1024;
+
+// Every line of the file, first to last, with the offset where it starts (its end of line left
+// on). A line past kLongestLine is given as empty, with its true length in `length`.
+bool ForEachLine(int fd, off_t size,
+                 const std::function<void(std::string_view, off_t, std::size_t)>& visit) {
   std::string carry, chunk;
+  std::size_t carried = 0;  // length of the line begun in an earlier chunk; carry holds its start
   off_t at = 0;
-  off_t lineAt = 0;  // where the line starts: a byte-order mark may open the first one
+  off_t lineAt = 0;
+  auto line = [&](std::string_view text, std::size_t length) {
+    visit(length <= kLongestLine ? text : std::string_view(), lineAt, length);
+    lineAt += static_cast<off_t>(length + 1);
+  };
+  auto keep = [&](std::string_view piece) {
+    if (carry.size() < kLongestLine + 1)
+      carry.append(piece.substr(0, kLongestLine + 1 - carry.size()));
+    carried += piece.size();
+  };
   while (at < size) {
     std::size_t length = static_cast<std::size_t>(std::min<off_t>(kChunk, size - at));
     if (!ReadAt(fd, chunk, at, length)) return false;
@@ -108,21 +125,27 @@ bool ForEachSection(int fd, off_t size, const std::function<void(std::string_vie
     std::size_t start = 0;
     for (std::size_t end; (end = chunk.find('\n', start)) != std::string::npos; start = end + 1) {
       std::string_view piece(chunk.data() + start, end - start);
-      std::string_view line = piece;
-      if (!carry.empty()) {
-        carry.append(piece);
-        line = carry;
+      if (carried == 0) {
+        line(piece, piece.size());
+      } else {
+        keep(piece);
+        line(carry, carried);
+        carry.clear();
+        carried = 0;
       }
-      if (auto name = SectionOf(WithoutLineEnd(WithoutBom(line, lineAt)))) visit(*name, lineAt);
-      lineAt += static_cast<off_t>(line.size() + 1);
-      carry.clear();
     }
-    carry.append(chunk, start, std::string::npos);
+    keep(std::string_view(chunk).substr(start));
   }
-  if (!carry.empty()) {
-    if (auto name = SectionOf(WithoutLineEnd(WithoutBom(carry, lineAt)))) visit(*name, lineAt);
-  }
+  if (carried > 0) line(carry, carried);
   return true;
+}
+
+// Every section name of the file with the offset of its line, first to last.
+bool ForEachSection(int fd, off_t size, const std::function<void(std::string_view, off_t)>& visit) {
+  return ForEachLine(fd, size, [&](std::string_view text, off_t lineAt, std::size_t length) {
+    if (length > kLongestLine) return;
+    if (auto name = SectionOf(WithoutLineEnd(WithoutBom(text, lineAt)))) visit(*name, lineAt);
+  });
 }
 
 // Which boot of the machine this is: an index written in another one may have been cut short
@@ -157,7 +180,7 @@ class Index {
 
   Index(const std::string& file, int data, const struct stat& st) {
     if (st.st_size < kIndexFrom) return;
-    fd_ = open((file + ".idx").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = files::OpenRegular(file + ".idx", O_RDWR | O_CREAT);
     if (fd_ < 0) return;
     std::string raw;
     if (ReadAt(fd_, raw, 0, sizeof header_)) std::memcpy(&header_, raw.data(), sizeof header_);
@@ -344,15 +367,28 @@ std::optional<Located> FindFromEnd(int fd, off_t size, std::string_view section)
   off_t end = size;        // bytes before this offset are still to be looked at
   off_t following = size;  // the start of the nearest section line after the one looked at
   std::string chunk;
-  std::size_t want = kChunk;
   while (end > 0) {
-    off_t begin = std::max<off_t>(0, end - static_cast<off_t>(want));
+    off_t begin = std::max<off_t>(0, end - static_cast<off_t>(kChunk));
     if (!ReadAt(fd, chunk, begin, static_cast<std::size_t>(end - begin))) return std::nullopt;
     std::size_t first = 0;  // the first line wholly in the chunk
     if (begin > 0) {
       std::size_t newline = chunk.find('\n');
-      if (newline == std::string::npos) {
-        want *= 2;  // one line longer than the chunk
+      if (newline == std::string::npos || newline + 1 == chunk.size()) {
+        // No whole line in the chunk: the line that ends it is longer than a chunk, so it is no
+        // section line. Its start is looked for further back, without holding it (waiting for a
+        // newline that ends the chunk would never move on).
+        off_t back = begin;
+        end = 0;
+        std::string piece;
+        while (back > 0) {
+          const off_t from = std::max<off_t>(0, back - static_cast<off_t>(kChunk));
+          if (!ReadAt(fd, piece, from, static_cast<std::size_t>(back - from))) return std::nullopt;
+          if (std::size_t last = piece.rfind('\n'); last != std::string::npos) {
+            end = from + static_cast<off_t>(last) + 1;
+            break;
+          }
+          back = from;
+        }
         continue;
       }
       first = newline + 1;
@@ -369,7 +405,6 @@ std::optional<Located> FindFromEnd(int fd, off_t size, std::string_view section)
       lineEnd = lineStart;
     }
     end = begin + static_cast<off_t>(first);
-    want = kChunk;
   }
   return std::nullopt;
 }
@@ -502,8 +537,10 @@ std::string MakeJournal(off_t offset, std::string_view old, off_t newSize,
 // write began, and is simply dropped. False only when the file could not be put back.
 bool Recover(const std::string& file, int data) {
   const std::string path = JournalPath(file);
-  Fd journal(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!journal.ok()) return true;
+  Fd journal(files::OpenRegular(path, O_RDONLY));
+  // A journal that is a link or not a regular file was never written by a writer: it is not
+  // followed (nor waited on), and the file is left as it is.
+  if (!journal.ok()) return !files::Refused(errno);
   struct stat st {};
   std::string text;
   if (fstat(journal.get(), &st) != 0 ||
@@ -573,7 +610,7 @@ bool Replace(const std::string& file, int data, off_t offset, std::string_view o
   }
   const off_t newSize = offset + static_cast<off_t>(written.size());
   const std::string path = JournalPath(file);
-  Fd journal(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  Fd journal(files::OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC));
   // A folder that allows no new file still lets the file be written, without the journal.
   if (!journal.ok() && errno != EACCES && errno != EPERM && errno != EROFS) return false;
   // Earlier marks are at stake when the bytes the write replaces hold marks past the line it
@@ -603,7 +640,7 @@ bool Write(const std::string& file, std::string_view section,
            const std::vector<std::pair<std::string, std::string>>& values, bool flush) {
   profile::FolderLock lock(file);
   if (!lock.Held()) return false;
-  Fd data(open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  Fd data(files::OpenRegular(file, O_RDWR | O_CREAT));
   if (!data.ok() || !Recover(file, data.get())) return false;
   struct stat st {};
   if (fstat(data.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -644,8 +681,8 @@ std::optional<std::string> Read(const std::string& file, std::string_view sectio
                                 std::string_view key) {
   // A reader that may not lock or write still reads, without the journal and the index.
   profile::FolderLock lock(file);
-  int rw = open(file.c_str(), O_RDWR | O_CLOEXEC);
-  Fd data(rw >= 0 ? rw : open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  int rw = files::OpenRegular(file, O_RDWR);
+  Fd data(rw >= 0 || files::Refused(errno) ? rw : files::OpenRegular(file, O_RDONLY));
   if (!data.ok()) return std::nullopt;
   if (lock.Held() && rw >= 0) Recover(file, data.get());
   struct stat st {};
@@ -697,29 +734,33 @@ bool WriteString(const std::string& file, std::string_view section, std::string_
   return WriteStrings(file, section, {{std::string(key), std::string(value)}}, durability);
 }
 
-std::vector<Section> ReadSections(const std::string& file) {
+std::vector<Section> ReadSections(const std::string& file, std::size_t* longLines) {
   std::vector<Section> sections;
+  if (longLines != nullptr) *longLines = 0;
   try {
     profile::FolderLock lock(file);
-    int rw = open(file.c_str(), O_RDWR | O_CLOEXEC);
-    Fd data(rw >= 0 ? rw : open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    int rw = files::OpenRegular(file, O_RDWR);
+    Fd data(rw >= 0 ? rw : files::OpenRegular(file, O_RDONLY));
     if (!data.ok()) return sections;
     if (lock.Held() && rw >= 0) Recover(file, data.get());
     struct stat st {};
-    std::string text;
-    if (fstat(data.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        !ReadAt(data.get(), text, 0, static_cast<std::size_t>(st.st_size)))
-      return sections;
-    bool first = true;
-    for (const std::string& raw : Lines(text)) {
-      std::string_view line = WithoutBom(raw, first ? 0 : 1);
-      first = false;
-      if (auto name = SectionOf(line)) {
-        sections.push_back({std::string(*name), {}});
-      } else if (auto entry = EntryOf(line); entry && !sections.empty()) {
-        sections.back().keys.emplace_back(std::string(entry->first), Unquote(entry->second));
-      }
-    }
+    if (fstat(data.get(), &st) != 0) return sections;
+    // Line by line: a line too long to be one of a record is skipped, never held.
+    if (!ForEachLine(data.get(), st.st_size,
+                     [&](std::string_view raw, off_t lineAt, std::size_t length) {
+                       if (length > kLongestLine) {
+                         if (longLines != nullptr) ++*longLines;
+                         return;
+                       }
+                       std::string_view line = WithoutLineEnd(WithoutBom(raw, lineAt));
+                       if (auto name = SectionOf(line)) {
+                         sections.push_back({std::string(*name), {}});
+                       } else if (auto entry = EntryOf(line); entry && !sections.empty()) {
+                         sections.back().keys.emplace_back(std::string(entry->first),
+                                                           Unquote(entry->second));
+                       }
+                     }))
+      sections.clear();
   } catch (...) {
     sections.clear();
   }
@@ -727,7 +768,7 @@ std::vector<Section> ReadSections(const std::string& file) {
 }
 
 bool Flush(const std::string& file) {
-  Fd data(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd data(files::OpenRegular(file, O_RDONLY));
   return data.ok() && fdatasync(data.get()) == 0;
 }
 

@@ -63,7 +63,8 @@ struct Section {
 
 // Every section of the file, in the file's order, read as GetString reads one: under the lock,
 // after a journal left by a killed writer is put back (the index is not consulted). Nothing when
-// the file is missing or cannot be read.
-std::vector<Section> ReadSections(const std::string& file);
+// the file is missing, is not a regular file or cannot be read. A line too long to be one of a
+// record (over 64 KB) is skipped, never held; `longLines`, when given, counts them.
+std::vector<Section> ReadSections(const std::string& file, std::size_t* longLines = nullptr);
 
 }  // namespace PRESCORA_NS::platform::profiletail

@@ -195,15 +195,12 @@ std::string Serialize(xmlDocPtr doc, xmlNodePtr node, int saveOptions) {
 }
 
 bool ReadFile(const std::string& path, std::string& out, std::string& error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never through a link, never waiting on a pipe.
+  int fd = files::OpenRegular(path, O_RDONLY);
   if (fd < 0) {
-    error = "no se puede abrir el archivo: " + std::string(std::strerror(errno));
-    return false;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = "no es un archivo";
-    ::close(fd);
+    error = files::Refused(errno)
+                ? std::string("no es un archivo normal")
+                : "no se puede abrir el archivo: " + std::string(std::strerror(errno));
     return false;
   }
   out.clear();
@@ -450,7 +447,7 @@ bool Document::Save(const std::string& path) const {
   const std::string temp = folder + "." + name + "." + std::to_string(::getpid()) + "." +
                            std::to_string(counter.fetch_add(1)) + ".tmp";
   // Readable by the owner only: a request file holds the user's key.
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  int fd = files::OpenRegular(temp, O_WRONLY | O_CREAT | O_EXCL, 0600);
   if (fd < 0) {
     saveErrno_ = errno;
     return false;

@@ -474,5 +474,71 @@ TEST_F(HeldLauncher, TheReportReadsTheTrailAsTheLibraryDoesAfterAWriteCutShort) 
   EXPECT_EQ(ReadFile(audit), before);
 }
 
+// A file dropped into Recibidos while the request still waits to be sent is not the service's
+// answer: the pharmacy gets the fallback, the refusal is reported, the audit never says "srv",
+// and the answer that the executor then writes is its own.
+TEST_F(HeldLauncher, AnswerNotWrittenByTheExecutorIsRefusedAndReported) {
+  StartSimulator();
+  const std::string id = "RX0000000001";
+  const std::string forged =
+      "<RespuestaPeticion><NMotivosRechazo>0</NMotivosRechazo><NAvisos>1</NAvisos>"
+      "<textoAviso><s>Dispensación realizada correctamente</s></textoAviso>"
+      "<codigoAviso><s>0000</s></codigoAviso></RespuestaPeticion>";
+  Hold("CExecutor.Inicio");
+  int passes = 0;
+  OnPass([&] {
+    if (!Arrived("CExecutor.Inicio")) return;
+    if (passes++ == 0) {
+      fs::create_directories(Path("Recibidos"));
+      WriteFile(Path("Recibidos/" + id + ".xml"), forged);
+    }
+    if (passes == 20) TimeOut();
+  });
+  ns::CInterface front;
+  ns::CRespuestaPeticion response = Dispense(front, id);
+  EXPECT_TRUE(IsFallback(response));
+  EXPECT_FALSE(response.DispensacionRealizada());
+  EXPECT_EQ(Numbers(front.Errores()), std::vector<int>{32021});
+  EXPECT_NE(Log().find(id + ".xml no es la respuesta de esta dispensación"), std::string::npos);
+  EXPECT_EQ(Mark(id, "MENSAJE_ENVIADO"), "No");
+  EXPECT_EQ(Mark(id, "RESPUESTA_GENERADA"), "int");
+  Unhold();
+  Release("CExecutor.Inicio");
+  WaitForLaunchers();
+
+  // The next dispensing of the identifier sets the dropped file aside and takes its own answer.
+  OnPass({});
+  ns::CRespuestaPeticion next = Dispense(front, id);
+  EXPECT_TRUE(next.DispensacionRealizada());
+  EXPECT_EQ(Mark(id, "RESPUESTA_GENERADA"), "srv");
+}
+
+// The report reads audit files written by hand too: a record that says the service answered a
+// message never sent is to review; a line too long to be a record is skipped with a message;
+// control characters never reach the terminal.
+TEST_F(HeldLauncher, ReconciliationReportFlagsAnswersOfUnsentMessages) {
+  Settings({});
+  fs::create_directories(Path("Auditoria"));
+  WriteFile(Path("Auditoria/audit.log"),
+            "[RX-FORJADA]\nFECHA_ENVIO=26/01/02 10:00:00\nMENSAJE_ENVIADO=No\n"
+            "MENSAJE_RECIBIDO=No\nRESPUESTA_GENERADA=srv\n"
+            "[RX\x1b[31mROJO]\nFECHA_ENVIO=26/01/02 10:00:00\nMENSAJE_ENVIADO=No\n"
+            "RESPUESTA_GENERADA=srv\n"
+            "X=" +
+                std::string(200000, 'x') + "\n");
+  const std::string tool = std::string(PRESCORA_BIN_DIR) + "/prescora-auditoria";
+  Outcome tabulated = RunProgram(tool, {"--carpeta", folder_, "--formato", "tabulado"});
+  EXPECT_EQ(tabulated.status, 1);
+  EXPECT_NE(tabulated.out.find("srv_sin_envio\tRX-FORJADA\t2026-01-02 10:00:00\n"),
+            std::string::npos)
+      << tabulated.out;
+  Outcome readable = RunProgram(tool, {"--carpeta", folder_});
+  EXPECT_EQ(readable.status, 1);
+  EXPECT_NE(readable.out.find("mensajes que no se enviaron (2)"), std::string::npos)
+      << readable.out;
+  EXPECT_NE(readable.out.find("RX\\x1B[31mROJO"), std::string::npos) << readable.out;
+  EXPECT_EQ(readable.out.find('\x1b'), std::string::npos);
+}
+
 }  // namespace
 }  // namespace e2e

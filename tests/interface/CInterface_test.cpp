@@ -1,6 +1,7 @@
 #include "interface/CInterface.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -29,12 +30,18 @@ const std::string kErrorCode = "errorInterface1.2";
 
 class FrontObject : public DispensingTest {
  protected:
-  // Drops the answer into Recibidos on the first pass of the wait, as the launcher would.
+  // Drops the answer into Recibidos on the first pass of the wait, as the launcher would: with
+  // the token the front object left in the dispensing's state file.
   void AnswerOnFirstPass(const std::string& id, const std::string& xml) {
     FakeClock(100000, 1000, [this, id, xml](uint32_t) {
       if (passes_ != 1) return;
+      const std::string state = ReadFile(Path("EnCurso/" + id + ".estado"));
+      const std::string token = state.substr(state.find('\n') + 1, 32);
+      std::string signed_ = xml;
+      const std::string root = "<RespuestaPeticion";
+      signed_.insert(signed_.find(root) + root.size(), " ejecucion=\"" + token + "\"");
       fs::create_directories(Path("Recibidos"));
-      WriteFile(Path("Recibidos/" + id + ".xml"), xml);
+      WriteFile(Path("Recibidos/" + id + ".xml"), signed_);
     });
   }
 
@@ -497,6 +504,46 @@ TEST_F(Wait, CounterWrappingThroughZeroIsNoOverflow) {
   Settings(5, 1);
   EXPECT_TRUE(Run(0xFFFFFC00u, 0x400, [](uint32_t ms) { return ms >= 2000; }));
   EXPECT_TRUE(ns::objErrores().Errores().empty());
+}
+
+// Pipes and links planted among the files a dispensing opens: the request ends at once (never
+// waits on a pipe), with the operation's error where it cannot go on, nothing is written through
+// a link, and the refusal is in the message log.
+TEST_F(FrontObject, PlantedPipesAndLinksNeitherHoldNorSteerTheDispensing) {
+  struct Case {
+    std::string planted;
+    bool pipe;
+    std::vector<int> errors;
+  };
+  const std::vector<Case> cases = {
+      {"EnCurso/RX1.estado", true, {32007}},        {"EnCurso/RX1.estado", false, {32007}},
+      {"EnCurso/RX1.estado.nuevo", false, {32007}}, {"defrespo.xml", true, {32009}},
+      {"Auditoria/audit.log.journal", true, {}},
+  };
+  WriteIdleExecutor();
+  const std::string victim = Path("fuera.txt");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.planted + (c.pipe ? " pipe" : " link"));
+    fs::remove_all(Path("EnCurso"));
+    fs::remove_all(Path("Auditoria"));
+    fs::remove(Path("defrespo.xml"));
+    fs::create_directories(Path("EnCurso"));
+    fs::create_directories(Path("Auditoria"));
+    WriteFile(victim, "intacto");
+    if (c.pipe) {
+      ASSERT_EQ(::mkfifo(Path(c.planted).c_str(), 0600), 0);
+    } else {
+      fs::create_symlink(victim, Path(c.planted));
+    }
+    ns::CInterface front;
+    FakeClock();
+    ns::CRespuestaPeticion response = Dispense(front, "RX1");
+    std::vector<int> numbers = Numbers(front.Errores());
+    EXPECT_EQ(numbers, c.errors);
+    EXPECT_EQ(response.DatosValidos(), c.errors != std::vector<int>{32007});
+    EXPECT_EQ(ReadFile(victim), "intacto");
+    EXPECT_NE(Log().find("Se rechaza el archivo " + Path(c.planted)), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "interface/CRespuestaPeticion.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -59,13 +60,27 @@ TEST_F(ResponseTest, CountsAreReadFromNodesOfAnyLetterCase) {
   EXPECT_TRUE(Read(response, "<r><NAvisos>dos</NAvisos></r>"));
   EXPECT_EQ(response.m_intNAvisos(), 0);
 
-  // Beyond 16 bits: a failure, with what was read before it kept.
-  EXPECT_FALSE(Read(response,
-                    "<r><codigoAviso>A1</codigoAviso><NAvisos>40000</NAvisos>"
-                    "<textoAviso>T</textoAviso></r>"));
-  EXPECT_EQ(response.m_colCodigoAviso(), Texts{"A1"});
-  EXPECT_TRUE(response.m_colTextoAviso().empty());
-  EXPECT_EQ(ErrorNumbers(), std::vector<int>{6});
+  // Beyond 16 bits: the answer is not lost. The lists are read as they are, the count is theirs,
+  // and the bad count is noted as an error (overflow).
+  struct Case {
+    const char* counts;
+    int16_t avisos;
+    int16_t motivos;
+  };
+  for (const Case& c : {Case{"<NAvisos>40000</NAvisos>", 1, 0},
+                        Case{"<NAvisos>-40000</NAvisos><NMotivosRechazo>2</NMotivosRechazo>", 1, 2},
+                        Case{"<NMotivosRechazo>99999999999</NMotivosRechazo>", 0, 0}}) {
+    SCOPED_TRACE(c.counts);
+    ns::objErrores().ResetErrorsCollection();
+    CRespuestaPeticion counted;
+    EXPECT_TRUE(Read(counted, std::string("<r><codigoAviso>A1</codigoAviso>") + c.counts +
+                                  "<textoAviso>T</textoAviso></r>"));
+    EXPECT_EQ(counted.m_colCodigoAviso(), Texts{"A1"});
+    EXPECT_EQ(counted.m_colTextoAviso(), Texts{"T"});
+    EXPECT_EQ(counted.m_intNAvisos(), c.avisos);
+    EXPECT_EQ(counted.m_intNMotivosRechazo(), c.motivos);
+    EXPECT_EQ(ErrorNumbers(), std::vector<int>{6});
+  }
 }
 
 TEST_F(ResponseTest, ArraysSkipBlankItemsAndTestTheSuccessCode) {
@@ -147,11 +162,13 @@ TEST_F(ResponseTest, AFileThatCannotBeReadLeavesTheErrorResponse) {
   EXPECT_NE(Log().find("CRespuestaPeticion.FromXMLFile:(32009)No se puede cargar el archivo XML"),
             std::string::npos);
 
-  WriteAll(Path("bad.xml"), "<RespuestaPeticion><NAvisos>99999</NAvisos></RespuestaPeticion>");
+  // A pipe in place of the file (a default response planted to hang the dispensing) is not
+  // waited on.
+  ASSERT_EQ(::mkfifo(Path("pipe.xml").c_str(), 0600), 0);
   CRespuestaPeticion other;
-  EXPECT_FALSE(other.FromXMLFile(Path("bad.xml")));
+  EXPECT_FALSE(other.FromXMLFile(Path("pipe.xml")));
   ExpectErrorResponse(other);
-  EXPECT_EQ(ErrorNumbers(), (std::vector<int>{32009, 6, 32000}));
+  EXPECT_EQ(ErrorNumbers(), (std::vector<int>{32009, 32009}));
 }
 
 TEST_F(ResponseTest, TheInternalResponseComesFromTheSettings) {

@@ -79,7 +79,7 @@ TEST_F(RecordTables, ErrorsCarryTheSourceOfTheOperationThatRaisedThem) {
        }},
       {32009, "CRespuestaPeticion.FromXMLFile",
        [this] { ns::CRespuestaPeticion().FromXMLFile(Path("ninguno.xml")); }},
-      {32000, "CRespuestaPeticion.FromXMLFile",
+      {6, "CRespuestaPeticion.IObject_FromXML",
        [this] {
          WriteAll(Path("R.xml"), "<RespuestaPeticion><NAvisos>40000</NAvisos></RespuestaPeticion>");
          ns::CRespuestaPeticion().FromXMLFile(Path("R.xml"));

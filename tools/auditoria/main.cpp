@@ -28,6 +28,7 @@
 #include "interface/CRespuestaPeticion.h"
 #include "tools/comun/Fechas.h"
 #include "tools/comun/Programa.h"
+#include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
 namespace fs = std::filesystem;
@@ -96,14 +97,23 @@ bool Digitos(const std::string& s) {
 }
 
 // The records of one audit file, read as the library reads it (a write cut short put back from
-// its journal, the index not trusted). A daily file (yymmdd.log) gives the date by its name; the
-// fixed file writes it into FECHA_ENVIO ("yy/mm/dd hh:mm:ss").
+// its journal, the index not trusted; a line too long to be a record skipped, never held). A daily
+// file (yymmdd.log) gives the date by its name; the fixed file writes it into FECHA_ENVIO
+// ("yy/mm/dd hh:mm:ss").
 std::vector<Registro> LeerAuditoria(const fs::path& archivo) {
   std::vector<Registro> registros;
   const std::string nombre = archivo.stem().string();
   const int diaDelArchivo =
       nombre.size() == 6 && Digitos(nombre) ? 20000000 + std::stoi(nombre) : 0;
-  for (auto& seccion : ns::platform::profiletail::ReadSections(archivo.string())) {
+  // Only a regular file: a pipe would hold the report for ever, a link leads out of the folder.
+  std::error_code e;
+  if (!fs::is_regular_file(fs::symlink_status(archivo, e))) {
+    std::cerr << "prescora-auditoria: " << prescora_tools::Visible(archivo.string())
+              << ": no es un archivo normal; no se lee" << std::endl;
+    return registros;
+  }
+  std::size_t largas = 0;
+  for (auto& seccion : ns::platform::profiletail::ReadSections(archivo.string(), &largas)) {
     Registro r;
     r.id = std::move(seccion.name);
     r.envio.fecha = diaDelArchivo;
@@ -111,6 +121,9 @@ std::vector<Registro> LeerAuditoria(const fs::path& archivo) {
     for (auto& [clave, valor] : seccion.keys) r.claves.emplace(Mayusculas(clave), std::move(valor));
     registros.push_back(std::move(r));
   }
+  if (largas > 0)
+    std::cerr << "prescora-auditoria: " << prescora_tools::Visible(archivo.string()) << ": "
+              << largas << " línea(s) de más de 64 KB; no se leen" << std::endl;
   for (Registro& r : registros) {
     const std::string fecha = r.Clave("FECHA_ENVIO");
     int a = 0, m = 0, d = 0, h = 0, mi = 0, s = 0;
@@ -185,11 +198,14 @@ std::string QueRecibio(const std::string& tipo) {
   return "ninguna respuesta registrada";
 }
 
+// One field of the tabulated output: breaks and tabs as spaces, other control characters escaped.
 std::string Limpio(std::string s) {
   for (char& c : s)
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  return s;
+  return prescora_tools::Escapar(s);
 }
+
+using prescora_tools::Visible;
 
 }  // namespace
 
@@ -293,6 +309,13 @@ int main(int argc, char** argv) {
   recorrer("Retrasados", false);
   recorrer("Recibidos", true);
 
+  // The service's answer recorded for a message never sent cannot be the service's: a file put
+  // where answers arrive by someone else.
+  std::vector<const Registro*> sinEnvio;
+  for (const auto& [id, r] : registros)
+    if (r.Clave("RESPUESTA_GENERADA") == "srv" && r.Clave("MENSAJE_ENVIADO") == "No")
+      sinEnvio.push_back(&r);
+
   std::vector<const Registro*> sinRespuesta;
   for (const auto& [id, r] : registros) {
     if (r.Clave("MENSAJE_ENVIADO") != "Si" || r.Clave("RESPUESTA_GENERADA") == "srv") continue;
@@ -314,6 +337,9 @@ int main(int argc, char** argv) {
   sinRespuesta.erase(std::remove_if(sinRespuesta.begin(), sinRespuesta.end(),
                                     [&](const Registro* r) { return !dentro(r->envio); }),
                      sinRespuesta.end());
+  sinEnvio.erase(std::remove_if(sinEnvio.begin(), sinEnvio.end(),
+                                [&](const Registro* r) { return !dentro(r->envio); }),
+                 sinEnvio.end());
 
   auto generada = [&](const std::string& id) {
     auto it = registros.find(id);
@@ -326,26 +352,32 @@ int main(int argc, char** argv) {
                 << Limpio(r.codigo) << "\t" << Limpio(r.texto) << "\n";
     for (const Registro* r : sinRespuesta)
       std::cout << "sin_respuesta\t" << Limpio(r->id) << "\t" << r->envio.Iso() << "\t"
-                << r->Clave("RESPUESTA_GENERADA") << "\t" << r->Clave("MENSAJE_RECIBIDO") << "\n";
+                << Limpio(r->Clave("RESPUESTA_GENERADA")) << "\t"
+                << Limpio(r->Clave("MENSAJE_RECIBIDO")) << "\n";
+    for (const Registro* r : sinEnvio)
+      std::cout << "srv_sin_envio\t" << Limpio(r->id) << "\t" << r->envio.Iso() << "\n";
   } else {
     std::cout << "Carpeta: " << raiz.string() << "\n";
-    if (noVistas.empty() && sinRespuesta.empty()) std::cout << "Nada que revisar.\n";
+    if (noVistas.empty() && sinRespuesta.empty() && sinEnvio.empty())
+      std::cout << "Nada que revisar.\n";
     if (!noVistas.empty()) {
       std::cout << "\nRespuestas del servicio que la farmacia no vio (" << noVistas.size()
                 << "):\n";
       for (const Respuesta& r : noVistas) {
         const Momento m = momentoDe(r);
-        std::cout << "  " << r.id << (m.fecha ? "  enviada " + m.Texto() : "")
+        std::cout << "  " << Visible(r.id) << (m.fecha ? "  enviada " + m.Texto() : "")
                   << "  la farmacia recibió " << QueRecibio(generada(r.id)) << "\n"
-                  << "    " << r.archivo << ": " << r.resultado
-                  << (r.codigo.empty() ? "" : "  " + r.codigo + " " + r.texto) << "\n";
+                  << "    " << Visible(r.archivo) << ": " << r.resultado
+                  << (r.codigo.empty() ? "" : "  " + Visible(r.codigo) + " " + Visible(r.texto))
+                  << "\n";
       }
     }
     if (!sinRespuesta.empty()) {
       std::cout << "\nDispensaciones enviadas cuya respuesta no llegó (" << sinRespuesta.size()
                 << "); compruebe su estado en el servicio:\n";
       for (const Registro* r : sinRespuesta) {
-        std::cout << "  " << r->id << (r->envio.fecha ? "  enviada " + r->envio.Texto() : "")
+        std::cout << "  " << Visible(r->id)
+                  << (r->envio.fecha ? "  enviada " + r->envio.Texto() : "")
                   << "  la farmacia recibió " << QueRecibio(r->Clave("RESPUESTA_GENERADA"))
                   << (r->Clave("MENSAJE_RECIBIDO") == "Si"
                           ? "; el servicio respondió, pero la respuesta no se guardó"
@@ -353,6 +385,13 @@ int main(int argc, char** argv) {
                   << "\n";
       }
     }
+    if (!sinEnvio.empty()) {
+      std::cout << "\nRespuestas del servicio registradas para mensajes que no se enviaron ("
+                << sinEnvio.size() << "); no pueden ser del servicio:\n";
+      for (const Registro* r : sinEnvio)
+        std::cout << "  " << Visible(r->id) << (r->envio.fecha ? "  " + r->envio.Texto() : "")
+                  << "\n";
+    }
   }
-  return noVistas.empty() && sinRespuesta.empty() ? kNadaQueRevisar : kRevisar;
+  return noVistas.empty() && sinRespuesta.empty() && sinEnvio.empty() ? kNadaQueRevisar : kRevisar;
 }

@@ -264,6 +264,7 @@ class Progreso {
 };
 
 using prescora_tools::Escapar;
+using prescora_tools::Visible;
 
 std::string Elemento(const std::vector<std::string>& v, std::size_t i) {
   return i < v.size() ? v[i] : std::string();
@@ -297,7 +298,7 @@ void MostrarTexto(const ns::CPeticionDispensacion& peticion, const ns::CRespuest
                   const Eventos& eventos, ns::EnvioTypeEnum envio,
                   const std::vector<ns::CErrorItem>& errores) {
   auto siNo = [](bool b) { return b ? "sí" : "no"; };
-  std::cout << "Prescripción " << peticion.IDPrescripcion() << "\n";
+  std::cout << "Prescripción " << Visible(peticion.IDPrescripcion()) << "\n";
   if (eventos.tipo)
     std::cout << "  Respuesta:              " << DescripcionTipo(*eventos.tipo) << " ("
               << NombreTipo(*eventos.tipo) << ")\n";
@@ -312,7 +313,8 @@ void MostrarTexto(const ns::CPeticionDispensacion& peticion, const ns::CRespuest
     for (std::size_t i = 0; i < std::max(codigos.size(), textos.size()); ++i) {
       // The internal response carries empty entries for what the settings leave blank.
       if (Elemento(codigos, i).empty() && Elemento(textos, i).empty()) continue;
-      std::cout << "    " << Elemento(codigos, i) << "  " << Elemento(textos, i) << "\n";
+      std::cout << "    " << Visible(Elemento(codigos, i)) << "  " << Visible(Elemento(textos, i))
+                << "\n";
     }
   };
   lista("Avisos:                 ", r.m_intNAvisos(), r.m_colCodigoAviso(), r.m_colTextoAviso());
@@ -323,7 +325,8 @@ void MostrarTexto(const ns::CPeticionDispensacion& peticion, const ns::CRespuest
   } else {
     std::cout << "  Errores:                " << errores.size() << "\n";
     for (const auto& e : errores)
-      std::cout << "    (" << e.Number() << ") " << e.Description() << "  [" << e.Source() << "]\n";
+      std::cout << "    (" << e.Number() << ") " << Visible(e.Description()) << "  ["
+                << Visible(e.Source()) << "]\n";
   }
 }
 
@@ -405,7 +408,7 @@ int main(int argc, char** argv) {
   std::map<std::string, std::string> valores;
   std::string error;
   if (!archivo.empty() && !LeerArchivoCampos(archivo, valores, error)) {
-    std::cerr << "prescora-dispensar: " << error << std::endl;
+    std::cerr << "prescora-dispensar: " << prescora_tools::Visible(error) << std::endl;
     return kUso;
   }
   for (const auto& [clave, valor] : opciones) valores[clave] = valor;
@@ -414,7 +417,7 @@ int main(int argc, char** argv) {
 
   ns::CPeticionDispensacion peticion;
   if (!Rellenar(peticion, valores, error)) {
-    std::cerr << "prescora-dispensar: " << error << std::endl;
+    std::cerr << "prescora-dispensar: " << prescora_tools::Visible(error) << std::endl;
     return kUso;
   }
   ns::CInterface interfaz;

@@ -56,7 +56,8 @@ int LeerTarjeta(ns::CArgument& argumento, const Opciones& opciones) {
     return error.Number() == 32018 ? kSinTarjeta : kFalloInterno;
   }
   if (opciones.formato == "texto")
-    std::cout << "Tarjeta sanitaria de " << argumento.TitularTarjeta() << "\n";
+    std::cout << "Tarjeta sanitaria de " << prescora_tools::Visible(argumento.TitularTarjeta())
+              << "\n";
   return kListadas;
 }
 
@@ -95,6 +96,7 @@ std::size_t Ancho(const std::string& s) {
 }
 
 using prescora_tools::Escapar;
+using prescora_tools::Visible;
 
 void MostrarTabla(const std::vector<std::vector<std::string>>& filas) {
   std::vector<std::size_t> anchos;
@@ -116,7 +118,7 @@ void MostrarTabla(const std::vector<std::vector<std::string>>& filas) {
 void MostrarTexto(const ns::CArgument& argumento, const ns::CPrescripciones& lista,
                   const std::vector<ns::CErrorItem>& errores) {
   const auto& registros = lista.Registros();
-  std::cout << "Paciente " << argumento.TIS() << " (" << argumento.Fecha() << ")\n";
+  std::cout << "Paciente " << Visible(argumento.TIS()) << " (" << argumento.Fecha() << ")\n";
   if (!lista.DatosValidos() && lista.CodigoError() == 0 && registros.empty()) {
     std::cout << "  No se pudo recuperar la lista (ver Errores).\n";
   } else if (registros.empty()) {
@@ -126,22 +128,24 @@ void MostrarTexto(const ns::CArgument& argumento, const ns::CPrescripciones& lis
     std::vector<std::vector<std::string>> filas{
         {"Identificador", "Producto", "Fecha", "Envases", "Régimen", "Visado"}};
     for (const auto& p : registros)
-      filas.push_back({p.IDPrescripcion(), p.CodigoProducto(), p.FechaPrescripcion(),
-                       std::to_string(p.EnvasesPrescritos()), NombreRegimen(p.RegimenReceta()),
-                       NombreVisado(p.RequiereVisado())});
+      filas.push_back({Visible(p.IDPrescripcion()), Visible(p.CodigoProducto()),
+                       Visible(p.FechaPrescripcion()), std::to_string(p.EnvasesPrescritos()),
+                       NombreRegimen(p.RegimenReceta()), NombreVisado(p.RequiereVisado())});
     MostrarTabla(filas);
     std::cout << "\n";
   }
   std::cout << "  Datos válidos:          " << (lista.DatosValidos() ? "sí" : "no") << "\n";
   std::cout << "  Código de error:        " << lista.CodigoError() << "\n";
   std::cout << "  Descripción del error:  "
-            << (lista.DescripcionError().empty() ? "(ninguna)" : lista.DescripcionError()) << "\n";
+            << (lista.DescripcionError().empty() ? "(ninguna)" : Visible(lista.DescripcionError()))
+            << "\n";
   if (errores.empty()) {
     std::cout << "  Errores:                ninguno\n";
   } else {
     std::cout << "  Errores:                " << errores.size() << "\n";
     for (const auto& e : errores)
-      std::cout << "    (" << e.Number() << ") " << e.Description() << "  [" << e.Source() << "]\n";
+      std::cout << "    (" << e.Number() << ") " << Visible(e.Description()) << "  ["
+                << Visible(e.Source()) << "]\n";
   }
 }
 

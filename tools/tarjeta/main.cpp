@@ -45,6 +45,9 @@ std::optional<int> EsperaConfigurada() {
   if (error) return std::nullopt;
   for (const auto& entrada : std::filesystem::directory_iterator(carpeta, error)) {
     if (Minusculas(entrada.path().filename().string()) != "interface.ini") continue;
+    // Never a pipe (it would hold the program), nor a file far larger than any settings file.
+    if (!entrada.is_regular_file(error) || entrada.file_size(error) > (4u << 20))
+      return std::nullopt;
     std::ifstream in(entrada.path());
     std::string linea, seccion;
     while (std::getline(in, linea)) {
@@ -106,64 +109,7 @@ class Progreso {
   std::chrono::steady_clock::time_point ultimo_;
 };
 
-// What a card gives, made safe to print: a backslash doubled; a control character (C0, DEL, or C1
-// in UTF-8, which a terminal takes as an escape) and any byte not part of valid UTF-8 written as
-// \xNN (tab and line breaks as \t, \n, \r), so one value stays one field and never steers the
-// terminal.
-std::string Escapar(const std::string& s) {
-  std::string out;
-  auto hex = [&out](unsigned char c) {
-    static const char digitos[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += digitos[c >> 4];
-    out += digitos[c & 0x0F];
-  };
-  const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  for (std::size_t i = 0; i < s.size();) {
-    const unsigned char c = byte(i);
-    if (c < 0x80) {
-      if (c == '\\')
-        out += "\\\\";
-      else if (c == '\t')
-        out += "\\t";
-      else if (c == '\n')
-        out += "\\n";
-      else if (c == '\r')
-        out += "\\r";
-      else if (c < 0x20 || c == 0x7F)
-        hex(c);
-      else
-        out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    // The length of a well-formed sequence starting here (no overlong forms, no surrogates,
-    // nothing past U+10FFFF), or 0.
-    std::size_t length = c >= 0xC2 && c <= 0xDF   ? 2
-                         : c >= 0xE0 && c <= 0xEF ? 3
-                         : c >= 0xF0 && c <= 0xF4 ? 4
-                                                  : 0;
-    if (length == 0 || i + length > s.size()) length = 0;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((byte(i + k) & 0xC0) != 0x80) length = 0;
-    }
-    if (length >= 3) {
-      const unsigned char second = byte(i + 1);
-      if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) ||
-          (c == 0xF0 && second < 0x90) || (c == 0xF4 && second > 0x8F))
-        length = 0;
-    }
-    const bool c1 = length == 2 && c == 0xC2 && byte(i + 1) <= 0x9F;
-    if (length == 0 || c1) {
-      for (std::size_t k = 0; k < (c1 ? 2 : 1); ++k) hex(byte(i + k));
-      i += c1 ? 2 : 1;
-    } else {
-      out.append(s, i, length);
-      i += length;
-    }
-  }
-  return out;
-}
+using prescora_tools::Escapar;
 
 }  // namespace
 
