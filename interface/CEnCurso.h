@@ -85,8 +85,6 @@ class CEnCurso {
   // the state is another).
   void set_NoEnviada(const std::vector<CErrorItem>& errores);
   std::vector<CErrorItem> ErroresNoEnviada() const;
-  //
-  void set_Estado(const std::string& estado);
   // The token written with every state from now on ("" writes none).
   const std::string& Ficha() const noexcept { return ficha_; }
   void set_Ficha(std::string ficha) { ficha_ = std::move(ficha); }
