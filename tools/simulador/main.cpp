@@ -9,7 +9,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,11 +18,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include <httplib.h>
@@ -71,15 +73,41 @@ struct Parada {
   }
 } parada;
 
-int PuertoDe(const sockaddr_storage& a) {
-  if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
-  if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
-  return -1;
+// The port of a "hex address:hex port" of the kernel's TCP tables; -1 if none.
+int PuertoDeTabla(const std::string& direccion) {
+  const auto dos = direccion.rfind(':');
+  if (dos == std::string::npos) return -1;
+  return static_cast<int>(std::strtol(direccion.c_str() + dos + 1, nullptr, 16));
+}
+
+// The inode of the TCP socket with these two ports, from the kernel's tables of this process's
+// network (each line: sl local remote st queues tr retrnsmt uid timeout inode ...); 0 if none.
+unsigned long InodoDeConexion(int local, int remoto) {
+  for (const char* tabla : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+    std::ifstream in(tabla);
+    std::string linea;
+    std::getline(in, linea);  // the heading
+    while (std::getline(in, linea)) {
+      std::istringstream campos(linea);
+      std::string sl, dirLocal, dirRemota, st, colas, tr, reenvios, uid, espera;
+      unsigned long inodo = 0;
+      if (campos >> sl >> dirLocal >> dirRemota >> st >> colas >> tr >> reenvios >> uid >> espera >>
+              inodo &&
+          inodo != 0 && PuertoDeTabla(dirLocal) == local && PuertoDeTabla(dirRemota) == remoto)
+        return inodo;
+    }
+  }
+  return 0;
 }
 
 // Drops the connection a request arrived on without answering. The server library does not hand
-// out its sockets, so the socket is found by its two ports among this process's descriptors.
+// out its sockets, so the socket is found by its two ports in the kernel's tables, then by its
+// inode among this process's descriptors, read by name only: the other descriptors belong to the
+// server's other threads, which may be closing them.
 bool CortarConexion(const httplib::Request& req) {
+  const unsigned long inodo = InodoDeConexion(req.local_port, req.remote_port);
+  if (inodo == 0) return false;
+  const std::string buscado = "socket:[" + std::to_string(inodo) + "]";
   DIR* dir = opendir("/proc/self/fd");
   if (!dir) return false;
   bool cortada = false;
@@ -87,18 +115,12 @@ bool CortarConexion(const httplib::Request& req) {
     char* fin = nullptr;
     const long fd = std::strtol(e->d_name, &fin, 10);
     if (*fin != '\0' || fd < 0 || fd == dirfd(dir)) continue;
-    struct stat st {};
-    if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-    sockaddr_storage local{}, remoto{};
-    socklen_t l1 = sizeof local, l2 = sizeof remoto;
-    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &l1) != 0 ||
-        getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&remoto), &l2) != 0)
-      continue;
-    if (PuertoDe(local) == req.local_port && PuertoDe(remoto) == req.remote_port) {
-      shutdown(static_cast<int>(fd), SHUT_RDWR);
-      cortada = true;
-      break;
-    }
+    char destino[64];
+    const ssize_t n = readlinkat(dirfd(dir), e->d_name, destino, sizeof destino);
+    if (n <= 0 || std::string_view(destino, static_cast<std::size_t>(n)) != buscado) continue;
+    shutdown(static_cast<int>(fd), SHUT_RDWR);
+    cortada = true;
+    break;
   }
   closedir(dir);
   return cortada;
