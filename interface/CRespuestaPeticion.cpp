@@ -39,6 +39,12 @@ int16_t CountOf(const std::string& text) {
   return convert::IsNumeric(text) ? convert::ToInt16(text) : 0;
 }
 
+// The answer cannot be trusted: error 32021, its text going on with what was wrong and where.
+[[noreturn]] void NotValid(const std::string& where) {
+  throw platform::Failure(errInvalidAnswer, "CRespuestaPeticion.IObject_FromXML",
+                          OwnDescription(errInvalidAnswer) + ": " + where);
+}
+
 int16_t SizeAsCount(std::size_t size) {
   if (size > static_cast<std::size_t>(std::numeric_limits<int16_t>::max()))
     platform::RaiseRuntime(platform::errOverflow);
@@ -98,12 +104,27 @@ bool CRespuestaPeticion::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
         "NodeList");
     Fire(&CRespuestaPeticionEvents::onBeforeTransformFromXML);
     const std::string success(TrimSpaces(objConfig().CodigoDispensacionOk()));
+    // Any element may stand elsewhere in the answer (href="#x", as the rpc/encoded stacks send
+    // arrays, items and numbers); one that cannot be followed makes the answer not valid.
+    xml::References references;
+    auto follow = [&](const xml::Node& node) -> xml::Node {
+      xml::Followed followed = references.Follow(node);
+      if (!followed) NotValid(node.nodeName() + ": " + xml::DescribeProblem(followed));
+      return followed.node;
+    };
+    // A count that says nothing is 0; one that is not a number is not guessed.
+    auto count = [&](const xml::Node& node) -> int16_t {
+      std::string text = follow(node).Text();
+      if (TrimSpaces(text).empty()) return 0;
+      if (!convert::IsNumeric(text)) NotValid(node.nodeName() + ": '" + text + "' no es un número");
+      return CountOf(text);
+    };
     // Blank entries are skipped; the others are kept untrimmed, appended to what is held.
     auto appendItems = [&](const xml::Node& element, std::vector<std::string>& items,
                            bool successTest) {
-      xml::NodeList children = element.childNodes();
+      xml::NodeList children = follow(element).childNodes();
       for (long i = 0; i < children.length(); ++i) {
-        std::string text = children.Item(i).nodeTypedValue();
+        std::string text = follow(children.Item(i)).nodeTypedValue();
         std::string_view trimmed = TrimSpaces(text);
         if (trimmed.empty()) continue;
         if (successTest && trimmed == success) d_.dispensacionRealizada_ = true;
@@ -115,9 +136,9 @@ bool CRespuestaPeticion::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
       // The qualified name: a prefixed element (ns1:codigoAviso) is not one of ours.
       std::string name = UpperAscii(node.nodeName());
       if (name == "NAVISOS") {
-        d_.nAvisos_ = CountOf(node.Text());
+        d_.nAvisos_ = count(node);
       } else if (name == "NMOTIVOSRECHAZO") {
-        d_.nMotivosRechazo_ = CountOf(node.Text());
+        d_.nMotivosRechazo_ = count(node);
       } else if (name == "CODIGOAVISO") {
         appendItems(node, d_.codigoAviso_, true);
       } else if (name == "CODIGOMOTIVOSRECHAZO") {
