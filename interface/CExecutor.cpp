@@ -136,6 +136,7 @@ void CExecutor::NotSent(CEnCurso& enCurso, const std::string& estado) {
 }
 
 CExecutor::CExecutor() noexcept {
+  const ErrorsOfCall errors;
   TrapOptions options;
   options.logPrefix = " ";  // no identifier yet
   bool loaded = Trap(
@@ -158,6 +159,7 @@ CExecutor::CExecutor() noexcept {
       },
       options);
   if (!loaded) enabled_ = false;
+  errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kInitialize, "");
 }
 
@@ -279,6 +281,7 @@ bool CExecutor::ConectarServicio() noexcept {
 }
 
 bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noexcept {
+  const ErrorsOfCall errors;
   const std::string& id = strIdPrescripcion;
   bool result = false;
   objTrace().WriteTrace(this, true, kSolicitud, "");
@@ -374,11 +377,7 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
       options);
   CAuditor::Flush();
 
-  try {
-    errores_.ResetErrorsCollection();
-    for (const CErrorItem& item : objErrores().Errores()) errores_.AddError2(item);
-  } catch (...) {
-  }
+  errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kSolicitud, convert::BoolText(result));
   return result;
 }

@@ -92,6 +92,7 @@ void Close(CEnCurso& enCurso, bool found) {
 }  // namespace
 
 CInterface::CInterface() noexcept {
+  const ErrorsOfCall errors;
   bool loaded = Trap(kInitialize, [&] {
     FrontObjectFiles files = PrepareSharedObjects(kInitialize, this);
     archivoLog_ = files.log;
@@ -107,6 +108,8 @@ CInterface::CInterface() noexcept {
   });
   if (!loaded) enabled_ = false;
   if (enabled_) StartNextLauncher();
+  // Why the object is not enabled, readable before its first call.
+  errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kInitialize, "");
 }
 
@@ -148,6 +151,7 @@ void CInterface::set_OpcionesLog(int32_t value) noexcept {
 
 CRespuestaPeticion CInterface::SolicitudDispensacion(
     CPeticionDispensacion& objPeticionDispensacion) noexcept {
+  const ErrorsOfCall errors;
   CPeticionDispensacion& request = objPeticionDispensacion;
   CRespuestaPeticion response;
   bool failed = false;
@@ -287,11 +291,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   // After this request's locks are let go: the new process must not hold copies of them.
   if (restart) StartNextLauncher();
 
-  try {
-    errores_.ResetErrorsCollection();
-    for (const CErrorItem& item : objErrores().Errores()) errores_.AddError2(item);
-  } catch (...) {
-  }
+  errors.CopyTo(errores_);
   response.set_DatosValidos(!failed);
   objTrace().WriteTrace(this, false, kSolicitud, platform::convert::BoolText(!failed));
   return response;
