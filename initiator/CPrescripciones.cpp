@@ -38,10 +38,16 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
-// A whole number as the service writes one ("12", " -3 "): no fraction, no exponent, no letters.
-bool IsWholeNumber(std::string_view text) {
-  const std::string trimmed = TrimBlanks(text);
-  std::size_t i = trimmed.size() > 0 && (trimmed[0] == '-' || trimmed[0] == '+') ? 1 : 0;
+// Text without the white space around it (spaces, tabs, line ends of an indented answer).
+std::string TrimSpace(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
+}
+
+// A whole number as the service writes one ("12", "-3"): no fraction, no exponent, no letters.
+bool IsWholeNumber(const std::string& trimmed) {
+  std::size_t i = !trimmed.empty() && (trimmed[0] == '-' || trimmed[0] == '+') ? 1 : 0;
   if (i == trimmed.size()) return false;
   for (; i < trimmed.size(); ++i)
     if (trimmed[i] < '0' || trimmed[i] > '9') return false;
@@ -190,15 +196,16 @@ bool CPrescripciones::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
 
     // A code that is not a whole number is no answer of success: the service refused, in words
     // this reader cannot tell. An empty one counts as absent.
-    if (codigoError && !TrimBlanks(*codigoError).empty()) {
-      if (IsWholeNumber(*codigoError)) {
+    const std::string code = codigoError ? TrimSpace(*codigoError) : std::string();
+    if (!code.empty()) {
+      if (IsWholeNumber(code)) {
         try {
-          codigoError_ = convert::ToInt32(*codigoError);
+          codigoError_ = convert::ToInt32(code);
         } catch (const platform::Failure&) {
-          problems.Add("codigoError '" + *codigoError + "' fuera de rango");
+          problems.Add("codigoError '" + code + "' fuera de rango");
         }
       } else {
-        problems.Add("codigoError '" + *codigoError + "' no es un número entero" +
+        problems.Add("codigoError '" + code + "' no es un número entero" +
                      (descripcionError_.empty() ? "" : ", mensajeError: " + descripcionError_));
       }
     }
