@@ -216,8 +216,9 @@ TEST_F(Dispensing, MissingLauncherOrSettingsFailTheRequest) {
   fs::remove(Path("Interface.ini"));
   ns::CInterface disabled;
   EXPECT_FALSE(disabled.Enabled());
+  EXPECT_EQ(Numbers(disabled.Errores()), (std::vector<int>{13, 32001}));
   EXPECT_FALSE(Dispense(disabled, "RX0000000002").DatosValidos());
-  EXPECT_EQ(Numbers(disabled.Errores()), (std::vector<int>{13, 32001, 32005}));
+  EXPECT_EQ(Numbers(disabled.Errores()), (std::vector<int>{32005}));
   EXPECT_FALSE(Exists("Enviados"));
   EXPECT_FALSE(Exists("Auditoria"));
 }
