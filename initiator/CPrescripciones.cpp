@@ -67,7 +67,10 @@ class Problems {
     try {
       Raise(errInvalidAnswer, kFromXML);
     } catch (...) {
-      HandleFailure(kFromXML, std::current_exception(), Extend(where));
+      try {
+        HandleFailure(kFromXML, std::current_exception(), Extend(where));
+      } catch (...) {  // no memory for the text
+      }
     }
   }
   int count() const noexcept { return count_; }
