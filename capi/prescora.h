@@ -205,7 +205,8 @@ PRESCORA_C_API int32_t prescora_interface_set_OpcionesLog(prescora_interface* fr
 PRESCORA_C_API int32_t prescora_interface_Opciones(const prescora_interface* front);
 PRESCORA_C_API int32_t prescora_interface_set_Opciones(prescora_interface* front, int32_t value);
 PRESCORA_C_API int prescora_interface_Enabled(const prescora_interface* front);
-/* A copy of the error items as of the end of the last dispensing (or of construction). */
+/* A copy of the error items of the last dispensing; before the first, those of the construction
+ * (why the object is not enabled). */
 PRESCORA_C_API prescora_errores* prescora_interface_Errores(const prescora_interface* front);
 /* One of PRESCORA_ENV_*, for the last dispensing (PRESCORA_ENV_NO_ENVIADO before any); 0 for a
  * NULL handle. */
@@ -292,7 +293,7 @@ typedef struct prescora_initiator prescora_initiator;
 
 PRESCORA_C_API prescora_initiator* prescora_initiator_new(void);
 PRESCORA_C_API void prescora_initiator_free(prescora_initiator* front);
-/* A copy of the error items as of the end of the last retrieval. */
+/* A copy of the error items of the last retrieval; before the first, those of the construction. */
 PRESCORA_C_API prescora_errores* prescora_initiator_Errores(const prescora_initiator* front);
 /* The patient's prescriptions still to be dispensed (to release with
  * prescora_prescripciones_free); a failure gives a list with DatosValidos false and the front

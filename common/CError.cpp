@@ -33,6 +33,7 @@ void CError::AddError2(const CErrorItem& error) noexcept {
 
 void CError::ResetErrorsCollection() noexcept {
   errores_.clear();
+  ++resets_;
 }
 
 }  // namespace PRESCORA_NS

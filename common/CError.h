@@ -46,9 +46,12 @@ class PRESCORA_API CError {
   // Appends a copy of the five values of `error`.
   void AddError2(const CErrorItem& error) noexcept;
   void ResetErrorsCollection() noexcept;
+  // How many times the collection was emptied: tells a mark taken earlier that it no longer holds.
+  uint64_t Resets() const noexcept { return resets_; }
 
  private:
   std::vector<CErrorItem> errores_;
+  uint64_t resets_ = 0;
 };
 
 }  // namespace PRESCORA_NS

@@ -51,8 +51,8 @@ std::string OwnDescription(int32_t number) {
       return "El identificador de la prescripción no es válido";
     case errDispensingInFlight:
       return "Ya hay una dispensación en curso para esta prescripción";
-    case errAnswerNotValid:
-      return "La respuesta recibida no es válida";
+    case errInvalidAnswer:
+      return "La respuesta del servicio no es válida";
     default:
       return platform::RuntimeDescription(number);
   }
@@ -118,6 +118,17 @@ platform::Failure HandleFailure(std::string_view procedure, std::exception_ptr e
   } catch (...) {
   }
   return failure;
+}
+
+ErrorsOfCall::ErrorsOfCall() noexcept
+    : start_(objErrores().Errores().size()), resets_(objErrores().Resets()) {}
+
+void ErrorsOfCall::CopyTo(CError& errores) const noexcept {
+  const CError& all = objErrores();
+  const std::vector<CErrorItem>& items = all.Errores();
+  const std::size_t from = all.Resets() == resets_ && start_ <= items.size() ? start_ : 0;
+  errores.ResetErrorsCollection();
+  for (std::size_t i = from; i < items.size(); ++i) errores.AddError2(items[i]);
 }
 
 }  // namespace PRESCORA_NS

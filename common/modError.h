@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/CError.h"
 #include "common/Export.h"
 #include "common/platform/errors.h"
 
@@ -33,7 +34,7 @@ enum OwnError : int32_t {
   errCardTimeout = 32018,
   errInvalidPrescriptionId = 32019,  // "El identificador de la prescripción no es válido"
   errDispensingInFlight = 32020,     // "Ya hay una dispensación en curso para esta prescripción"
-  errAnswerNotValid = 32021,         // "La respuesta recibida no es válida"
+  errInvalidAnswer = 32021,          // "La respuesta del servicio no es válida"
 };
 
 // The fixed Spanish description of one of the system's own errors (53 is the executor's).
@@ -76,5 +77,20 @@ bool Trap(std::string_view procedure, Body&& body, const TrapOptions& options = 
     return false;
   }
 }
+
+// The errors of one operation of a front object. The thread's collection (objErrores) gathers
+// every error of the library; a mark taken when the operation starts hands over only those
+// recorded after it (all of them when the collection was emptied meanwhile, as a front object's
+// construction does), so that Errores tells about one call.
+class ErrorsOfCall {
+ public:
+  ErrorsOfCall() noexcept;
+  // Replaces the items of `errores` with the errors recorded since the mark.
+  void CopyTo(CError& errores) const noexcept;
+
+ private:
+  std::size_t start_;
+  uint64_t resets_;
+};
 
 }  // namespace PRESCORA_NS

@@ -39,6 +39,7 @@ std::string TrimSpaces(const std::string& text) {
 }  // namespace
 
 CInitiator::CInitiator() noexcept {
+  const ErrorsOfCall errors;
   Trap(kInitialize, [&] {
     // Only proves that the dispensing library is installed beside this one (429 when not).
     std::unique_ptr<prescora::IComponent> fileAdmin =
@@ -62,6 +63,8 @@ CInitiator::CInitiator() noexcept {
     objErrores().ResetErrorsCollection();
     soapClient_ = std::make_unique<platform::soap::Client>();
   });
+  // Why the object cannot serve, readable before its first call.
+  errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kInitialize, "");
 }
 
@@ -135,12 +138,17 @@ CPrescripciones CInitiator::RecuperarPrescripciones(CArgument* objArg) noexcept 
   objTrace().WriteTrace(this, true, kRecuperar, "True");
   objLog().Writeln("CInitiator.RecuperarPrescripcionesTrue");
 
+  const ErrorsOfCall errors;
   CPrescripciones list;
   std::optional<CErrorItem> serviceError;
+  // A fault's detail belongs to the call that brought it: a failure before this retrieval's own
+  // call must not be described by an earlier one.
+  bool called = false;
+  bool refused = false;
 
   auto detail = [&]() -> std::string {
     try {
-      return soapClient_ ? soapClient_->detail() : std::string();
+      return called && soapClient_ ? soapClient_->detail() : std::string();
     } catch (...) {
       return {};
     }
@@ -178,11 +186,14 @@ CPrescripciones CInitiator::RecuperarPrescripciones(CArgument* objArg) noexcept 
 
         if (!ConectarServicio()) Raise(errConnectService, kRecuperar);
 
+        called = true;
         std::optional<xml::NodeList> answer =
             soapClient_->Call(kOperation, request.documentElement().childNodes());
         if (!answer) Raise(errNodeListToResponse, kRecuperar);
 
-        if (!list.FromXML(*answer)) Raise(errNodeListToResponse, kRecuperar);
+        // An answer read whole but unsound has said what is wrong in its own items (32021).
+        if (!list.FromXML(*answer) && !list.invalida_) Raise(errNodeListToResponse, kRecuperar);
+        refused = list.invalida_;
 
         if (list.CodigoError() != 0) {
           CErrorItem item;
@@ -190,19 +201,18 @@ CPrescripciones CInitiator::RecuperarPrescripciones(CArgument* objArg) noexcept 
           item.set_Description(list.DescripcionError());
           item.set_Source("CPrescripciones.IObject_FromXML");
           serviceError = std::move(item);
-        } else {
+        } else if (!refused) {
           list.set_DatosValidos(true);
         }
       },
       options);
 
   try {
-    errores_.ResetErrorsCollection();
-    for (const CErrorItem& item : objErrores().Errores()) errores_.AddError2(item);
+    errors.CopyTo(errores_);
     if (!list.DatosValidos() && serviceError) errores_.AddError2(*serviceError);
   } catch (...) {
   }
-  objTrace().WriteTrace(this, false, kRecuperar, convert::BoolText(clean));
+  objTrace().WriteTrace(this, false, kRecuperar, convert::BoolText(clean && !refused));
   return list;
 }
 

@@ -31,15 +31,15 @@ class PRESCORA_API CInitiator {
  public:
   // Sets up the thread's logs (Initiator.log in the library folder; no trace), empties the
   // thread's error collection and makes the SOAP client. The dispensing library must be installed
-  // beside this one: without it construction records error 429 and every retrieval fails.
-  // Never fails towards the caller.
+  // beside this one: without it construction records error 429 (in Errores) and every retrieval
+  // fails. Never fails towards the caller.
   CInitiator() noexcept;
   ~CInitiator();
   CInitiator(const CInitiator&) = delete;
   CInitiator& operator=(const CInitiator&) = delete;
 
-  // Every error recorded on the thread since the last CInitiator was constructed, as of the end
-  // of the last RecuperarPrescripciones, plus the service's error code when it answered one.
+  // The errors of the last RecuperarPrescripciones, plus the service's error code when it
+  // answered one; before the first, those of the construction (why the object cannot serve).
   const std::vector<CErrorItem>& Errores() const noexcept { return errores_.Errores(); }
 
   // Asks the service for the pending prescriptions of objArg's TIS. Always returns a list: its

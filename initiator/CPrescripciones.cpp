@@ -1,7 +1,8 @@
 #include "initiator/CPrescripciones.h"
 
+#include <optional>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "common/modError.h"
 #include "common/modGlobal.h"
@@ -37,61 +38,79 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
-// The values the answer sends by reference, keyed by their identifier (without regard to case).
-class References {
+// Text without the white space around it (spaces, tabs, line ends of an indented answer).
+std::string TrimSpace(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
+}
+
+// A whole number as the service writes one ("12", "-3"): no fraction, no exponent, no letters.
+bool IsWholeNumber(const std::string& trimmed) {
+  std::size_t i = !trimmed.empty() && (trimmed[0] == '-' || trimmed[0] == '+') ? 1 : 0;
+  if (i == trimmed.size()) return false;
+  for (; i < trimmed.size(); ++i)
+    if (trimmed[i] < '0' || trimmed[i] > '9') return false;
+  return true;
+}
+
+// An answer is read whole even when parts of it are wrong, so that what it says can be looked
+// at; each wrong part becomes one item 32021 saying where. Past this many items the rest are only
+// counted, so that a broken answer cannot fill the log.
+constexpr int kMaxProblemItems = 20;
+
+class Problems {
  public:
-  void Reserve(std::size_t count) { values_.reserve(count); }
-  // A second value under the same identifier is the runtime's duplicate-key error.
-  void Add(const std::string& key, std::string value) {
-    if (!values_.emplace(Upper(key), std::move(value)).second)
-      platform::RaiseRuntime(platform::errDuplicateKey);
+  void Add(const std::string& where) noexcept {
+    ++count_;
+    if (count_ > kMaxProblemItems) return;
+    try {
+      Raise(errInvalidAnswer, kFromXML);
+    } catch (...) {
+      try {
+        HandleFailure(kFromXML, std::current_exception(), Extend(where));
+      } catch (...) {  // no memory for the text
+      }
+    }
   }
-  // A missing identifier is the runtime's invalid-argument error.
-  const std::string& Item(const std::string& key) const {
-    auto found = values_.find(Upper(key));
-    if (found == values_.end()) platform::RaiseRuntime(platform::errInvalidCall);
-    return found->second;
+  int count() const noexcept { return count_; }
+  // The items not recorded, in one line of the log.
+  void Close() noexcept {
+    if (count_ <= kMaxProblemItems) return;
+    try {
+      objLog().Writeln(std::string(kFromXML) + ":" + std::to_string(count_ - kMaxProblemItems) +
+                       " errores más en la respuesta del servicio");
+    } catch (...) {
+    }
   }
 
  private:
-  std::unordered_map<std::string, std::string> values_;
+  static TrapOptions Extend(const std::string& where) {
+    TrapOptions options;
+    options.adjust = [where](platform::Failure& failure) {
+      failure = platform::Failure(failure.Number(), failure.Source(),
+                                  failure.Description() + ": " + where);
+    };
+    return options;
+  }
+  int count_ = 0;
 };
 
-// The xsd:string elements of the SOAP body that carry an identifier "ID_...": the targets of the
-// answer's href references.
-void CollectReferences(const xml::Document& document, References& references) {
-  ForEach(document.childNodes(), [&](const xml::Node& envelope) {
-    if (Upper(envelope.baseName()) != "ENVELOPE") return;
-    ForEach(envelope.childNodes(), [&](const xml::Node& body) {
-      if (Upper(body.baseName()) != "BODY") return;
-      xml::NodeList elements = body.childNodes();
-      references.Reserve(static_cast<std::size_t>(elements.length()));
-      ForEach(elements, [&](const xml::Node& element) {
-        if (Upper(element.baseName()) != "STRING") return;
-        ForEach(element.Attributes(), [&](const xml::Node& attribute) {
-          if (Upper(attribute.baseName()) != "ID") return;
-          std::string id = attribute.Text();
-          if (id.find("ID_") != std::string::npos) references.Add(id, element.Text());
-        });
-      });
-    });
-  });
-}
-
 // The value of one field: the referenced text when the element carries an href (the last one
-// wins), else the element's own text. A reference that cannot be followed is trapped here, so
-// that the parse goes on with what the value held.
-std::string RecuperarValorNodo(const xml::Node& node, const References& references) noexcept {
-  std::string value;
+// wins), else the element's own text; nothing, and `why` said, when the reference cannot be
+// followed.
+std::optional<std::string> RecuperarValorNodo(const xml::Node& node, xml::References& references,
+                                              std::string& why) noexcept {
+  std::optional<std::string> value;
   Trap(kRecuperarValorNodo, [&] {
-    ForEach(node.Attributes(), [&](const xml::Node& attribute) {
-      if (Upper(attribute.baseName()) != "HREF") return;
-      std::string key;
-      for (char c : attribute.Text())
-        if (c != '#') key += c;
-      value = references.Item(key);
-    });
-    if (TrimBlanks(value).empty()) value = node.Text();
+    xml::Followed followed;
+    value = references.Value(node, &followed);
+    if (!value) {
+      why = xml::DescribeProblem(followed);
+      return;
+    }
+    // An empty target leaves the element's own text, as before references were followed.
+    if (TrimBlanks(*value).empty()) value = node.Text();
   });
   objTrace().WriteTrace(nullptr, false, kRecuperarValorNodo, "");
   return value;
@@ -102,54 +121,101 @@ std::string RecuperarValorNodo(const xml::Node& node, const References& referenc
 bool CPrescripciones::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
   TraceScope trace(kFromXML);
   bool result = false;
+  Problems problems;
   Trap(kFromXML, [&] {
     objLog().Writeln(
         "CPrescripciones.IObject_FromXML:Cargando propiedades de clase a partir de un objeto "
         "NodeList");
-    // Every node of the list lives in the one answer document; any of them leads to it.
-    xml::Node first = objIXMLDOMNodeList.Item(0);
-    if (!first) platform::RaiseRuntime(platform::errObjectNotSet);
-    References references;
-    CollectReferences(first.ownerDocument(), references);
+    if (!objIXMLDOMNodeList.Item(0)) platform::RaiseRuntime(platform::errObjectNotSet);
+    xml::References references;
+    // What an element stands for; `where` names it in the error item when it cannot be followed.
+    auto follow = [&](const xml::Node& node, const std::string& where) -> xml::Node {
+      xml::Followed followed = references.Follow(node);
+      if (followed) return followed.node;
+      problems.Add(where + ": " + xml::DescribeProblem(followed));
+      return {};
+    };
+    std::optional<std::string> codigoError;
 
     ForEach(objIXMLDOMNodeList, [&](const xml::Node& node) {
       std::string name = Upper(node.nodeName());
       if (name == "CODIGOERROR") {
-        std::string text = node.Text();
-        codigoError_ = convert::IsNumeric(text) ? convert::ToInt32(text) : 0;
+        if (xml::Node value = follow(node, node.nodeName())) codigoError = value.Text();
       } else if (name == "MENSAJEERROR") {
-        descripcionError_ = TrimBlanks(node.Text());
+        if (xml::Node value = follow(node, node.nodeName()))
+          descripcionError_ = TrimBlanks(value.Text());
       } else if (name == "PRESCRIPCIONES") {
-        ForEach(node.childNodes(), [&](const xml::Node& item) {
-          if (item.nodeType() != xml::NodeType::Element) return;
+        xml::Node array = follow(node, node.nodeName());
+        ForEach(array.childNodes(), [&](const xml::Node& reference) {
+          if (reference.nodeType() != xml::NodeType::Element) return;
+          const std::string number = "prescripción " + std::to_string(registros_.size() + 1);
           CPrescripcion p;
+          xml::Node item = follow(reference, number);
+          // Read whole before saying what was wrong in it, so that the item names it by its id.
+          std::vector<std::string> wrong;
           ForEach(item.childNodes(), [&](const xml::Node& field) {
             std::string fieldName = Upper(field.nodeName());
+            if (fieldName != "IDPRESCRIPCION" && fieldName != "CODPRODUCTO" &&
+                fieldName != "FECHAPRESCRIPCION" && fieldName != "ENVASESPRESCRITOS" &&
+                fieldName != "REGIMENRECETA" && fieldName != "VISADO")
+              return;
+            std::string why;
+            std::optional<std::string> value = RecuperarValorNodo(field, references, why);
+            if (!value) {
+              wrong.push_back("campo " + field.nodeName() + ": " + why);
+              return;
+            }
+            // A number that is not one is not guessed: the field keeps 0.
+            auto number16 = [&](const char* empty) -> int16_t {
+              try {
+                return convert::ToInt16(value->empty() ? std::string_view(empty) : *value);
+              } catch (const platform::Failure&) {
+                wrong.push_back("campo " + field.nodeName() + ": '" + *value +
+                                "' no es un número válido");
+                return 0;
+              }
+            };
             if (fieldName == "IDPRESCRIPCION") {
-              p.idPrescripcion_ = RecuperarValorNodo(field, references);
+              p.idPrescripcion_ = std::move(*value);
             } else if (fieldName == "CODPRODUCTO") {
-              p.codigoProducto_ = RecuperarValorNodo(field, references);
+              p.codigoProducto_ = std::move(*value);
             } else if (fieldName == "FECHAPRESCRIPCION") {
-              p.fechaPrescripcion_ = FormatDate(RecuperarValorNodo(field, references));
+              p.fechaPrescripcion_ = FormatDate(*value);
             } else if (fieldName == "ENVASESPRESCRITOS") {
-              std::string value = RecuperarValorNodo(field, references);
-              p.envasesPrescritos_ = convert::ToInt16(value.empty() ? "1" : value);
+              p.envasesPrescritos_ = number16("1");
             } else if (fieldName == "REGIMENRECETA") {
-              std::string value = RecuperarValorNodo(field, references);
-              p.regimenReceta_ =
-                  static_cast<RegimenRecetaEnum>(convert::ToInt16(value.empty() ? "0" : value));
-            } else if (fieldName == "VISADO") {
-              std::string value = RecuperarValorNodo(field, references);
-              p.requiereVisado_ =
-                  static_cast<RequiereVisadoEnum>(convert::ToInt16(value.empty() ? "0" : value));
+              p.regimenReceta_ = static_cast<RegimenRecetaEnum>(number16("0"));
+            } else {
+              p.requiereVisado_ = static_cast<RequiereVisadoEnum>(number16("0"));
             }
           });
+          const std::string named =
+              p.idPrescripcion_.empty() ? number : number + " (" + p.idPrescripcion_ + ")";
+          for (const std::string& w : wrong) problems.Add(named + ", " + w);
           registros_.push_back(std::move(p));
         });
       }
     });
-    result = true;
+
+    // A code that is not a whole number is no answer of success: the service refused, in words
+    // this reader cannot tell. An empty one counts as absent.
+    const std::string code = codigoError ? TrimSpace(*codigoError) : std::string();
+    if (!code.empty()) {
+      if (IsWholeNumber(code)) {
+        try {
+          codigoError_ = convert::ToInt32(code);
+        } catch (const platform::Failure&) {
+          problems.Add("codigoError '" + code + "' fuera de rango");
+        }
+      } else {
+        problems.Add("codigoError '" + code + "' no es un número entero" +
+                     (descripcionError_.empty() ? "" : ", mensajeError: " + descripcionError_));
+      }
+    }
+    result = problems.count() == 0;
   });
+  problems.Close();
+  invalida_ = problems.count() > 0;
   trace.set_Value(result);
   return result;
 }

@@ -26,11 +26,14 @@ class PRESCORA_API CPrescripciones : public IObject {
 
   // Fills the list from the content of a consultaPrescripcionesNoDispensadasPorTis answer: the
   // elements codigoError, mensajeError and prescripciones (names in any letter case, without a
-  // prefix), whose fields may be SOAP-encoding references (href="#ID_n") to xsd:string elements
-  // of the envelope's body. Only adds: a list is filled once. True when the whole answer was
-  // read; on false, what was read before the failure stays, and the failure is in the library's
-  // error collection. A reference that is not in the body leaves its field empty and an error in
-  // the collection, without failing the parse. An empty list fails.
+  // prefix). Any element of it may stand elsewhere in the answer as a SOAP-encoding reference
+  // (href="#x" to the element whose id is x: the array, a prescription, a value). Only adds: a
+  // list is filled once. True when the whole answer was read and sound. An answer that cannot be
+  // trusted (a reference that cannot be followed, a number field that is not a number, a
+  // codigoError that is not a whole number) is still read to its end for diagnosis, with the
+  // fields in question left at 0 or empty, and each fault is an error 32021 in the library's
+  // error collection naming the prescription and the field; the result is false. An empty list
+  // fails.
   bool FromXML(platform::xml::NodeList& objIXMLDOMNodeList) noexcept override;
   // A list is never rendered: nothing, and false.
   std::optional<platform::xml::NodeList> ToXML() noexcept override { return std::nullopt; }
@@ -39,6 +42,8 @@ class PRESCORA_API CPrescripciones : public IObject {
  private:
   friend class CInitiator;
   void set_DatosValidos(bool value) noexcept { datosValidos_ = value; }
+  // The last FromXML found the answer unsound (its 32021 items are recorded).
+  bool invalida_ = false;
 
   bool datosValidos_ = false;
   std::vector<CPrescripcion> registros_;

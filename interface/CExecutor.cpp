@@ -148,6 +148,7 @@ void CExecutor::NotSent(CEnCurso& enCurso, const std::string& estado) {
 }
 
 CExecutor::CExecutor() noexcept {
+  const ErrorsOfCall errors;
   TrapOptions options;
   options.logPrefix = " ";  // no identifier yet
   bool loaded = Trap(
@@ -170,6 +171,7 @@ CExecutor::CExecutor() noexcept {
       },
       options);
   if (!loaded) enabled_ = false;
+  errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kInitialize, "");
 }
 
@@ -293,6 +295,7 @@ bool CExecutor::ConectarServicio() noexcept {
 }
 
 bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noexcept {
+  const ErrorsOfCall errors;
   const std::string& id = strIdPrescripcion;
   bool result = false;
   objTrace().WriteTrace(this, true, kSolicitud, "");
@@ -422,11 +425,7 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
   }
   enCursoHeld.reset();
 
-  try {
-    errores_.ResetErrorsCollection();
-    for (const CErrorItem& item : objErrores().Errores()) errores_.AddError2(item);
-  } catch (...) {
-  }
+  errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kSolicitud, convert::BoolText(result));
   return result;
 }

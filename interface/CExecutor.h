@@ -49,6 +49,7 @@ class PRESCORA_API CExecutor {
   std::string NombreLog() noexcept;
   bool DatosEnviados() noexcept;
 
+  // The failures of the last SolicitudDispensacion; before the first, those of the construction.
   const std::vector<CErrorItem>& Errores() const noexcept { return errores_.Errores(); }
   int32_t OpcionesLog() const noexcept;
   void set_OpcionesLog(int32_t value) noexcept;

@@ -94,6 +94,7 @@ void Close(CEnCurso& enCurso, bool found) {
 }  // namespace
 
 CInterface::CInterface() noexcept {
+  const ErrorsOfCall errors;
   bool loaded = Trap(kInitialize, [&] {
     FrontObjectFiles files = PrepareSharedObjects(kInitialize, this);
     archivoLog_ = files.log;
@@ -109,6 +110,8 @@ CInterface::CInterface() noexcept {
   });
   if (!loaded) enabled_ = false;
   if (enabled_) StartNextLauncher();
+  // Why the object is not enabled, readable before its first call.
+  errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kInitialize, "");
 }
 
@@ -150,6 +153,7 @@ void CInterface::set_OpcionesLog(int32_t value) noexcept {
 
 CRespuestaPeticion CInterface::SolicitudDispensacion(
     CPeticionDispensacion& objPeticionDispensacion) noexcept {
+  const ErrorsOfCall errors;
   CPeticionDispensacion& request = objPeticionDispensacion;
   CRespuestaPeticion response;
   bool failed = false;
@@ -311,11 +315,7 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   // After this request's locks are let go: the new process must not hold copies of them.
   if (restart) StartNextLauncher();
 
-  try {
-    errores_.ResetErrorsCollection();
-    for (const CErrorItem& item : objErrores().Errores()) errores_.AddError2(item);
-  } catch (...) {
-  }
+  errors.CopyTo(errores_);
   response.set_DatosValidos(!failed);
   objTrace().WriteTrace(this, false, kSolicitud, platform::convert::BoolText(!failed));
   return response;
@@ -350,7 +350,7 @@ bool CInterface::AnswerArrived(CFileAdmin& admin, const std::string& id) {
     TrapOptions options;
     options.logTail = [&] { return ": " + path + " no es la respuesta de esta dispensación"; };
     Trap(
-        kSolicitud, [] { Raise(errAnswerNotValid, kSolicitud); }, options);
+        kSolicitud, [] { Raise(errInvalidAnswer, kSolicitud); }, options);
   }
   return false;
 }

@@ -77,8 +77,8 @@ class PRESCORA_API CInterface {
   // Both getters write a message-log line with the value.
   std::string NombreServicio() noexcept;
   std::string NombreLog() noexcept;
-  // Every failure recorded on the thread since the last front or executor object was created,
-  // as of the end of the last SolicitudDispensacion.
+  // The failures of the last SolicitudDispensacion; before the first, those of the construction
+  // (why the object is not enabled: settings file not found, a value not a number, ...).
   const std::vector<CErrorItem>& Errores() const noexcept { return errores_.Errores(); }
   int32_t OpcionesLog() const noexcept;
   void set_OpcionesLog(int32_t value) noexcept;

@@ -54,6 +54,12 @@ int16_t CappedCount(std::size_t size) {
       std::min<std::size_t>(size, static_cast<std::size_t>(std::numeric_limits<int16_t>::max())));
 }
 
+// The answer cannot be trusted: error 32021, its text going on with what was wrong and where.
+[[noreturn]] void NotValid(const std::string& where) {
+  throw platform::Failure(errInvalidAnswer, "CRespuestaPeticion.IObject_FromXML",
+                          OwnDescription(errInvalidAnswer) + ": " + where);
+}
+
 int16_t SizeAsCount(std::size_t size) {
   if (size > static_cast<std::size_t>(std::numeric_limits<int16_t>::max()))
     platform::RaiseRuntime(platform::errOverflow);
@@ -113,12 +119,28 @@ bool CRespuestaPeticion::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
         "NodeList");
     Fire(&CRespuestaPeticionEvents::onBeforeTransformFromXML);
     const std::string success(TrimSpaces(objConfig().CodigoDispensacionOk()));
+    // Any element may stand elsewhere in the answer (href="#x", as the rpc/encoded stacks send
+    // arrays, items and numbers); one that cannot be followed makes the answer not valid.
+    xml::References references;
+    auto follow = [&](const xml::Node& node) -> xml::Node {
+      xml::Followed followed = references.Follow(node);
+      if (!followed) NotValid(node.nodeName() + ": " + xml::DescribeProblem(followed));
+      return followed.node;
+    };
+    // A count that says nothing is 0; one that is not a number is not guessed; one out of range
+    // is nothing.
+    auto count = [&](const xml::Node& node) -> std::optional<int16_t> {
+      std::string text = follow(node).Text();
+      if (TrimSpaces(text).empty()) return 0;
+      if (!convert::IsNumeric(text)) NotValid(node.nodeName() + ": '" + text + "' no es un número");
+      return CountOf(text);
+    };
     // Blank entries are skipped; the others are kept untrimmed, appended to what is held.
     auto appendItems = [&](const xml::Node& element, std::vector<std::string>& items,
                            bool successTest) {
-      xml::NodeList children = element.childNodes();
+      xml::NodeList children = follow(element).childNodes();
       for (long i = 0; i < children.length(); ++i) {
-        std::string text = children.Item(i).nodeTypedValue();
+        std::string text = follow(children.Item(i)).nodeTypedValue();
         std::string_view trimmed = TrimSpaces(text);
         if (trimmed.empty()) continue;
         if (successTest && trimmed == success) d_.dispensacionRealizada_ = true;
@@ -134,13 +156,13 @@ bool CRespuestaPeticion::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
       // The qualified name: a prefixed element (ns1:codigoAviso) is not one of ours.
       std::string name = UpperAscii(node.nodeName());
       if (name == "NAVISOS") {
-        std::optional<int16_t> count = CountOf(node.Text());
-        badAvisos = !count;
-        d_.nAvisos_ = count.value_or(0);
+        std::optional<int16_t> n = count(node);
+        badAvisos = !n;
+        d_.nAvisos_ = n.value_or(0);
       } else if (name == "NMOTIVOSRECHAZO") {
-        std::optional<int16_t> count = CountOf(node.Text());
-        badMotivos = !count;
-        d_.nMotivosRechazo_ = count.value_or(0);
+        std::optional<int16_t> n = count(node);
+        badMotivos = !n;
+        d_.nMotivosRechazo_ = n.value_or(0);
       } else if (name == "CODIGOAVISO") {
         appendItems(node, d_.codigoAviso_, true);
       } else if (name == "CODIGOMOTIVOSRECHAZO") {

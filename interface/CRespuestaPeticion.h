@@ -73,7 +73,10 @@ class PRESCORA_API CRespuestaPeticion : public IObject {
   void set_Events(CRespuestaPeticionEvents* sink) noexcept { events_ = sink; }
 
   // IObject
-  // Appends what the nodes hold (counts, and the entries of the four arrays).
+  // Appends what the nodes hold (counts, and the entries of the four arrays), following the
+  // SOAP-encoding references (href="#x") of the elements and of their items. A reference that
+  // cannot be followed, or a count that is neither empty nor a number, is error 32021 (the
+  // answer is not valid): false, with what was appended before kept.
   bool FromXML(platform::xml::NodeList& objIXMLDOMNodeList) noexcept override;
   bool RequiredFields() noexcept override;
   std::optional<platform::xml::NodeList> ToXML() noexcept override;

@@ -49,7 +49,6 @@ constexpr int32_t kDefaultProxyPort = 8080;
 // Answers and descriptions larger than this are not the service's: refusing them bounds memory.
 // The largest honest answer, a retrieval of 10,000 prescriptions, is about 5 MB.
 constexpr int32_t kDefaultMaxResponseBytes = 16 * 1024 * 1024;
-constexpr int kMaxReferenceHops = 16;
 constexpr const char* kMask = "********";
 
 [[noreturn]] void Fail(int32_t number, std::string description) {
@@ -1493,26 +1492,6 @@ std::string BuildEnvelope(const Operation& op, const xml::NodeList& argument) {
   return out;
 }
 
-// The element of the answer whose id attribute is `id`: body-level references first, then
-// anywhere (some stacks nest them).
-xmlNodePtr FindById(xmlNodePtr body, const std::string& id) {
-  for (xmlNodePtr c = body->children; c; c = c->next)
-    if (c->type == XML_ELEMENT_NODE && HasAttr(c, "id") && Attr(c, "id") == id) return c;
-  xmlNodePtr node = FirstElement(body);
-  while (node) {
-    if (node->type == XML_ELEMENT_NODE && HasAttr(node, "id") && Attr(node, "id") == id)
-      return node;
-    if (node->type == XML_ELEMENT_NODE && node->children) {
-      node = node->children;
-      continue;
-    }
-    while (node && node != body && !node->next) node = node->parent;
-    if (!node || node == body) break;
-    node = node->next;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 Client::Client() : impl_(std::make_unique<Impl>()) {}
@@ -1695,16 +1674,14 @@ std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view bytes,
   xmlNodePtr result = FirstElement(response);
   std::vector<_xmlNode*> nodes;
   if (result) {
-    for (int hop = 0; HasAttr(result, "href"); ++hop) {
-      const std::string href = Attr(result, "href");
-      xmlNodePtr target_ = href.size() > 1 && href[0] == '#' && hop < kMaxReferenceHops
-                               ? FindById(body, href.substr(1))
-                               : nullptr;
-      if (!target_)
-        Fail(errSoapAnswerNotSoap,
-             "La respuesta de " + target + " remite a un elemento que no contiene: " + href);
-      result = target_;
-    }
+    // The return part may stand elsewhere in the body (href="#id"), as the rpc/encoded stacks
+    // send it.
+    xml::References references(std::max(xml::References::kDefaultBudget, bytes.size()));
+    xml::Followed followed = references.Follow(xml::Node(doc.state(), result));
+    if (!followed)
+      Fail(errSoapAnswerNotSoap,
+           "La respuesta de " + target + " no se puede leer: " + xml::DescribeProblem(followed));
+    result = followed.node.raw();
     for (xmlNodePtr c = result->children; c; c = c->next) nodes.push_back(c);
   }
   return xml::NodeList(doc.state(), std::move(nodes));

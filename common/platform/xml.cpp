@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "common/platform/files.h"
 
@@ -490,6 +493,190 @@ std::string Document::xml() const {
 
 const std::string& Document::parseError() const noexcept {
   return parseError_;
+}
+
+// ---- References ----
+
+namespace {
+
+bool NameIs(const xmlChar* name, const char* lower) {
+  if (!name) return false;
+  for (; *name && *lower; ++name, ++lower)
+    if (std::tolower(*name) != *lower) return false;
+  return *name == 0 && *lower == 0;
+}
+
+std::string AttributeText(xmlAttrPtr a) {
+  xmlChar* v = xmlNodeListGetString(a->doc, a->children, 1);
+  std::string out = S(v);
+  xmlFree(v);
+  return out;
+}
+
+// The element's last href attribute, nothing when it has none.
+std::optional<std::string> HrefOf(xmlNodePtr n) {
+  std::optional<std::string> out;
+  if (!n || n->type != XML_ELEMENT_NODE) return out;
+  for (xmlAttrPtr a = n->properties; a; a = a->next)
+    if (NameIs(a->name, "href")) out = AttributeText(a);
+  return out;
+}
+
+// "#x" names the id x; the older readers took the text without any "#" and blanks around it.
+std::string IdOf(const std::string& href) {
+  std::string key;
+  for (char c : href)
+    if (c != '#') key += c;
+  const auto first = key.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  return key.substr(first, key.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::string Folded(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// The length of the text under `n`, counted only up to `limit` (past it, limit + 1).
+std::size_t TextSize(xmlNodePtr top, std::size_t limit) {
+  std::size_t total = 0;
+  xmlNodePtr n = top;
+  while (n) {
+    if ((n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) && n->content) {
+      total += std::strlen(C(n->content));
+      if (total > limit) return limit + 1;
+    }
+    if (n->type == XML_ELEMENT_NODE && n->children) {
+      n = n->children;
+      continue;
+    }
+    while (n && n != top && !n->next) n = n->parent;
+    if (!n || n == top) break;
+    n = n->next;
+  }
+  return total;
+}
+
+}  // namespace
+
+struct References::Index {
+  std::shared_ptr<DocumentState> state;
+  std::unordered_map<std::string, xmlNodePtr> exact;
+  std::unordered_set<std::string> duplicates;
+  // Upper-cased ids; nullptr where two elements share one.
+  std::unordered_map<std::string, xmlNodePtr> folded;
+
+  explicit Index(std::shared_ptr<DocumentState> s) : state(std::move(s)) {
+    xmlNodePtr n = state && state->doc() ? xmlDocGetRootElement(state->doc()) : nullptr;
+    xmlNodePtr top = n;
+    while (n) {
+      if (n->type == XML_ELEMENT_NODE) {
+        for (xmlAttrPtr a = n->properties; a; a = a->next) {
+          if (!NameIs(a->name, "id")) continue;
+          std::string id = AttributeText(a);
+          auto [at, added] = exact.emplace(id, n);
+          if (!added && at->second != n) duplicates.insert(id);
+          auto [fat, fadded] = folded.emplace(Folded(std::move(id)), n);
+          if (!fadded && fat->second != n) fat->second = nullptr;
+        }
+        if (n->children) {
+          n = n->children;
+          continue;
+        }
+      }
+      while (n && n != top && !n->next) n = n->parent;
+      if (!n || n == top) break;
+      n = n->next;
+    }
+  }
+
+  // The element of that id; `problem` says why there is none.
+  xmlNodePtr Find(const std::string& id, ReferenceProblem& problem) const {
+    if (duplicates.count(id)) {
+      problem = ReferenceProblem::Duplicate;
+      return nullptr;
+    }
+    if (auto found = exact.find(id); found != exact.end()) return found->second;
+    if (auto found = folded.find(Folded(id)); found != folded.end() && found->second)
+      return found->second;
+    problem = ReferenceProblem::Missing;
+    return nullptr;
+  }
+};
+
+References::References(std::size_t budgetBytes) : budget_(budgetBytes) {}
+References::~References() = default;
+
+void References::IndexOf(const Node& node) {
+  if (!index_ || index_->state != node.state()) index_ = std::make_unique<Index>(node.state());
+}
+
+Followed References::Follow(const Node& node) {
+  Followed out;
+  out.node = node;
+  std::optional<std::string> href = HrefOf(node.raw());
+  if (!href) return out;
+  IndexOf(node);
+  xmlNodePtr current = node.raw();
+  // A chain is at most kMaxReferenceHops long: a linear look for a cycle costs little.
+  std::vector<xmlNodePtr> seen{current};
+  for (int hop = 0; href; ++hop) {
+    out.href = *href;
+    if (hop >= kMaxReferenceHops) {
+      out.problem = ReferenceProblem::TooDeep;
+      return out;
+    }
+    xmlNodePtr target = index_->Find(IdOf(*href), out.problem);
+    if (!target) return out;
+    for (xmlNodePtr earlier : seen)
+      if (earlier == target) {
+        out.problem = ReferenceProblem::Cycle;
+        return out;
+      }
+    seen.push_back(target);
+    current = target;
+    href = HrefOf(current);
+  }
+  const std::size_t left = budget_ - used_;
+  const std::size_t size = TextSize(current, left);
+  if (size > left) {
+    out.problem = ReferenceProblem::TooMuchText;
+    return out;
+  }
+  used_ += size;
+  out.href.clear();
+  out.node = Node(node.state(), current);
+  return out;
+}
+
+std::optional<std::string> References::Value(const Node& node, Followed* why) {
+  Followed followed = Follow(node);
+  if (!followed) {
+    if (why) *why = std::move(followed);
+    return std::nullopt;
+  }
+  return followed.node.Text();
+}
+
+std::string DescribeProblem(const Followed& followed) {
+  const std::string href = "'" + followed.href + "'";
+  switch (followed.problem) {
+    case ReferenceProblem::None:
+      return {};
+    case ReferenceProblem::Missing:
+      return "la referencia " + href + " no lleva a ningún elemento de la respuesta";
+    case ReferenceProblem::Duplicate:
+      return "la referencia " + href + " lleva a un identificador repetido en la respuesta";
+    case ReferenceProblem::Cycle:
+      return "la referencia " + href + " forma un ciclo";
+    case ReferenceProblem::TooDeep:
+      return "la referencia " + href + " encadena más de " +
+             std::to_string(References::kMaxReferenceHops) + " referencias";
+    case ReferenceProblem::TooMuchText:
+      return "las referencias traen más texto del admitido en una respuesta";
+  }
+  return {};
 }
 
 // ---- Escaping ----

@@ -145,6 +145,55 @@ class PRESCORA_API Document {
   mutable int saveErrno_ = 0;
 };
 
+// SOAP 1.1 encoding references of one document: an element carrying href="#x" stands for the
+// element of the document whose id attribute is x, whatever its name and place; that element may
+// refer on. Attribute names are matched without regard to case and namespace, as answers of the
+// older stacks write them; an id is matched exactly, else without regard to case when that names
+// one element only.
+//
+// The index of ids is built once, on the first reference followed, so an answer without
+// references costs nothing. A reference that leads nowhere, an id given to two elements, a cycle,
+// a chain longer than kMaxReferenceHops, or references that together bring in more text than the
+// budget make the reference unreadable: Follow says why instead of guessing a value. The budget
+// bounds the time and memory an answer can cost through references, whatever their number.
+enum class ReferenceProblem { None, Missing, Duplicate, Cycle, TooDeep, TooMuchText };
+
+struct Followed {
+  Node node;  // the element the node stands for (the node itself when it refers nowhere)
+  ReferenceProblem problem = ReferenceProblem::None;
+  std::string href;  // the reference that could not be followed
+  explicit operator bool() const noexcept { return problem == ReferenceProblem::None; }
+};
+
+class PRESCORA_API References {
+ public:
+  static constexpr int kMaxReferenceHops = 64;
+  // The text the references of one answer may bring in together: the default limit of an answer's
+  // own size.
+  static constexpr std::size_t kDefaultBudget = 16u * 1024u * 1024u;
+
+  explicit References(std::size_t budgetBytes = kDefaultBudget);
+  ~References();
+  References(const References&) = delete;
+  References& operator=(const References&) = delete;
+
+  // The element `node` stands for, following its href (the last one when it has several) and
+  // those of its targets.
+  Followed Follow(const Node& node);
+  // The text of what `node` stands for; nothing (and `why` set) when it cannot be followed.
+  std::optional<std::string> Value(const Node& node, Followed* why = nullptr);
+
+ private:
+  struct Index;
+  void IndexOf(const Node& node);
+  std::unique_ptr<Index> index_;
+  std::size_t budget_;
+  std::size_t used_ = 0;
+};
+
+// A Spanish text saying why a reference could not be followed, for error descriptions.
+std::string DescribeProblem(const Followed& followed);
+
 // Escapes "&", "<" and ">" (and quotes, for attribute values) so that a value inserted into a
 // rendering reaches the other side exactly as it was set. CR is written as "&#13;" (a parser
 // would turn CR LF into LF), and in attribute values LF and tab as "&#10;" and "&#9;".

@@ -39,6 +39,7 @@ def load(folder):
         "prescora_errores_count": (ctypes.c_int32, [handle]),
         "prescora_errores_Number": (ctypes.c_int32, [handle, ctypes.c_int32]),
         "prescora_errores_Description": (text_out, [handle, ctypes.c_int32]),
+        "prescora_errores_Source": (text_out, [handle, ctypes.c_int32]),
         "prescora_peticion_new": (handle, []),
         "prescora_peticion_free": (None, [handle]),
         "prescora_peticion_IDPrescripcion": (text_out, [handle]),
@@ -94,9 +95,12 @@ def set_text(lib, setter, obj, value):
 
 
 def errors(lib, front, library="interface"):
+    """The front object's errors of its last call (or of its construction), as (number, source,
+    description) tuples."""
     items = getattr(lib, f"prescora_{library}_Errores")(front)
     try:
         return [(lib.prescora_errores_Number(items, i),
+                 text(lib, lib.prescora_errores_Source(items, i)),
                  text(lib, lib.prescora_errores_Description(items, i)))
                 for i in range(lib.prescora_errores_count(items))]
     finally:
@@ -128,6 +132,10 @@ def retrieve(lib, tis):
     front = lib.prescora_initiator_new()
     argument = lib.prescora_argumento_new()
     try:
+        trouble = errors(lib, front, "initiator")
+        if trouble:  # the object could not be set up: say why before trying
+            print("La consulta no está disponible:", trouble, file=sys.stderr)
+            return None
         for name, value in {"Usuario": "FARM01", "Password": "clave01", "TIS": tis}.items():
             set_text(lib, f"prescora_argumento_set_{name}", argument, value)
         found = lib.prescora_initiator_RecuperarPrescripciones(front, argument)
@@ -191,8 +199,8 @@ def dispense(lib, prescription):
             print("  envío:", ENVIO.get(lib.prescora_interface_Envio(front), "desconocido"))
             for i in range(lib.prescora_respuesta_count(response, 1)):  # PRESCORA_TEXTO_AVISO
                 print("  aviso", text(lib, lib.prescora_respuesta_item(response, 1, i)))
-            for number, description in errors(lib, front):
-                print("  error", number, description)
+            for number, source, description in errors(lib, front):
+                print("  error", number, source, description)
             return done
         finally:
             lib.prescora_respuesta_free(response)

@@ -233,6 +233,26 @@ TEST(CApiMisuse, BecomesAnErrorItemNeverACrash) {
   prescora_tarjeta_free(nullptr);
 }
 
+// A front object that cannot be set up says why at once: the library's own folder holds no
+// settings file here.
+TEST(CApiFrontObject, AFailedSetUpSaysWhyRightAfterConstruction) {
+  prescora_interface* front = prescora_interface_new();
+  ASSERT_NE(front, nullptr);
+  if (prescora_interface_Enabled(front)) {
+    prescora_interface_free(front);
+    GTEST_SKIP() << "the library folder holds a settings file";
+  }
+  prescora_errores* errores = prescora_interface_Errores(front);
+  ASSERT_GE(prescora_errores_count(errores), 1);
+  const int32_t last = prescora_errores_count(errores) - 1;
+  EXPECT_EQ(prescora_errores_Number(errores, last), 32001);
+  EXPECT_EQ(Take(prescora_errores_Source(errores, last)), "CInterface.Class_Initialize");
+  EXPECT_EQ(Take(prescora_errores_Description(errores, last)),
+            "No se puede leer la información del archivo de inicialización (.ini)");
+  prescora_errores_free(errores);
+  prescora_interface_free(front);
+}
+
 }  // namespace
 
 namespace {

@@ -350,3 +350,91 @@ TEST(XmlHostile, DeepNestingFailsWithoutCrashing) {
   EXPECT_EQ(doc.documentElement().Text(), "x");
   EXPECT_EQ(doc.documentElement().xml(), text);
 }
+
+namespace {
+
+namespace xml = Interface::platform::xml;
+
+// The text the first element of the body stands for, or why it cannot be followed.
+std::string StandsFor(const std::string& body,
+                      std::size_t budget = xml::References::kDefaultBudget) {
+  xml::Document doc;
+  EXPECT_TRUE(
+      doc.Loadxml("<E:Envelope xmlns:E='http://schemas.xmlsoap.org/soap/envelope/'>"
+                  "<E:Header><h id='dup'/></E:Header><E:Body>" +
+                  body + "</E:Body></E:Envelope>"))
+      << body;
+  xml::Node first = doc.documentElement().childNodes().Item(1).childNodes().Item(0);
+  xml::References references(budget);
+  xml::Followed followed = references.Follow(first);
+  if (!followed) return "!" + std::to_string(static_cast<int>(followed.problem));
+  return followed.node.Text();
+}
+
+std::string Chain(int links) {
+  std::string body = "<v href='#r0'/>";
+  for (int i = 0; i < links; ++i)
+    body += "<x id='r" + std::to_string(i) + "' href='#r" + std::to_string(i + 1) + "'/>";
+  return body + "<s id='r" + std::to_string(links) + "'>fin</s>";
+}
+
+}  // namespace
+
+TEST(XmlReferences, AnElementStandsForTheOneItsHrefNamesOrSaysWhyNot) {
+  using P = xml::ReferenceProblem;
+  auto problem = [](P p) { return "!" + std::to_string(static_cast<int>(p)); };
+  struct Case {
+    std::string body;
+    std::string expected;
+  } const cases[] = {
+      {"<v>propio</v>", "propio"},
+      // Whatever the target's name, place and id form.
+      {"<v href='#_8'/><id id='_8'>20261130</id>", "20261130"},
+      {"<v href='#id0'/><multiRef id='id0'><a>1</a><b>2</b></multiRef>", "12"},
+      {"<v href='#ID_1'/><w><xsd:string xmlns:xsd='urn:x' id='ID_1'>anidado</xsd:string></w>",
+       "anidado"},
+      {"<v HREF='#a'/><s ID='a'>mayúsculas</s>", "mayúsculas"},
+      {"<v href='#A'/><s id='a'>sin distinguir</s>", "sin distinguir"},
+      {"<v href='#a'/><s id='a'>exacto</s><s id='A'>otro</s>", "exacto"},
+      {Chain(63), "fin"},        // 64 references in a row
+      {"<v href='#dup'/>", ""},  // the header's element: targets are found anywhere
+      {"<v href='#nada'/><s id='algo'>x</s>", problem(P::Missing)},
+      {"<v href='#a'/><s id='a'>1</s><s id='A'>2</s><s id='a'>3</s>", problem(P::Duplicate)},
+      {"<v href='#B'/><s id='b'>1</s><s id='b'>2</s>", problem(P::Missing)},
+      {"<v href='#a'/><x id='a' href='#b'/><x id='b' href='#a'/>", problem(P::Cycle)},
+      {"<v href='#a'/><x id='a' href='#a'/>", problem(P::Cycle)},
+      {Chain(64), problem(P::TooDeep)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body.substr(0, 120));
+    EXPECT_EQ(StandsFor(c.body), c.expected);
+  }
+}
+
+// What references bring in together is bounded, however many there are: a value sent once and
+// named 10,000 times cannot make an answer cost gigabytes.
+TEST(XmlReferences, TheTextReferencesBringInIsBounded) {
+  xml::Document doc;
+  std::string body = "<s id='big'>" + std::string(64 * 1024, 'x') + "</s>";
+  for (int i = 0; i < 10000; ++i) body += "<v href='#big'/>";
+  ASSERT_TRUE(doc.Loadxml("<b>" + body + "</b>"));
+  xml::NodeList nodes = doc.documentElement().childNodes();
+  xml::References references;
+  long followed = 0;
+  for (long i = 1; i < nodes.length(); ++i) {
+    xml::Followed f = references.Follow(nodes.Item(i));
+    if (!f) {
+      EXPECT_EQ(f.problem, xml::ReferenceProblem::TooMuchText);
+      EXPECT_NE(xml::DescribeProblem(f).find("más texto"), std::string::npos);
+      break;
+    }
+    ++followed;
+  }
+  EXPECT_EQ(followed, static_cast<long>(xml::References::kDefaultBudget / (64 * 1024)));
+  // A budget of its own; an element without a reference costs nothing.
+  xml::References small(3);
+  EXPECT_EQ(StandsFor("<v href='#a'/><s id='a'>abc</s>", 3), "abc");
+  EXPECT_EQ(StandsFor("<v href='#a'/><s id='a'>abcd</s>", 3),
+            "!" + std::to_string(static_cast<int>(xml::ReferenceProblem::TooMuchText)));
+  EXPECT_TRUE(small.Follow(nodes.Item(0)));
+}

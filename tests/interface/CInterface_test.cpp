@@ -84,6 +84,12 @@ TEST_F(FrontObject, FailedConstructionLeavesTheObjectDisabledAndWritesNothing) {
   WriteIdleExecutor();
   ns::CInterface front;
   EXPECT_FALSE(front.Enabled());
+  // Why, at once: the settings' own conversion failure comes first.
+  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{13, 32001}));
+  ASSERT_EQ(front.Errores().size(), 2u);
+  EXPECT_EQ(front.Errores()[1].Source(), "CInterface.Class_Initialize");
+  EXPECT_EQ(front.Errores()[1].Description(),
+            "No se puede leer la información del archivo de inicialización (.ini)");
   RecordedEvents events;
   front.set_Events(&events);
 
@@ -91,10 +97,8 @@ TEST_F(FrontObject, FailedConstructionLeavesTheObjectDisabledAndWritesNothing) {
   EXPECT_FALSE(response.DatosValidos());
   ASSERT_EQ(response.m_colCodigoMotivosRechazo().size(), 1u);
   EXPECT_EQ(response.m_colCodigoMotivosRechazo()[0], kErrorCode);
-  // The settings' own conversion failure comes first.
-  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{13, 32001, 32005}));
-  EXPECT_EQ(front.Errores()[1].Source(), "CInterface.Class_Initialize");
-  EXPECT_EQ(front.Errores()[2].Source(), "CInterface.SolicitudDispensacion");
+  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{32005}));
+  EXPECT_EQ(front.Errores()[0].Source(), "CInterface.SolicitudDispensacion");
   EXPECT_TRUE(events.seen.empty());
   EXPECT_FALSE(Exists("Enviados"));
   EXPECT_FALSE(Exists("Auditoria"));
@@ -406,15 +410,16 @@ TEST_F(FrontObject, FailedWaitGoesOnWithTheFallbacks) {
   EXPECT_NE(Log().find("CInterface.WaitResponse:(11)División por cero"), std::string::npos);
 }
 
-TEST_F(FrontObject, ErroresListsTheFailuresOfEarlierRequestsToo) {
+TEST_F(FrontObject, ErroresTellsAboutTheLastRequestOnly) {
   WriteIdleExecutor();
   ns::CInterface front;
   ns::CPeticionDispensacion incomplete = FullRequest("RX1");
   incomplete.set_Idioma("");
   EXPECT_FALSE(front.SolicitudDispensacion(incomplete).DatosValidos());
+  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{32002}));
   FakeClock();
   EXPECT_TRUE(Dispense(front, "RX2").DatosValidos());
-  EXPECT_EQ(Numbers(front.Errores()), (std::vector<int>{32002}));
+  EXPECT_TRUE(front.Errores().empty());
 
   // A new front object empties the thread's collection.
   ns::CInterface fresh;

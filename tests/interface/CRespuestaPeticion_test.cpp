@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "RecordsFixture.h"
+#include "common/platform/soap.h"
 #include "common/platform/xml.h"
 #include "interface/CConfig.h"
 #include "interface/modGlobalInterface.h"
@@ -57,8 +58,14 @@ TEST_F(ResponseTest, CountsAreReadFromNodesOfAnyLetterCase) {
   EXPECT_EQ(response.m_intNAvisos(), 2);
   EXPECT_EQ(response.m_intNMotivosRechazo(), 3);
   EXPECT_EQ(recorder.events, (Texts{"beforeFrom", "endFrom"}));
-  EXPECT_TRUE(Read(response, "<r><NAvisos>dos</NAvisos></r>"));
+  // An empty count says nothing; one that is not a number makes the answer not valid.
+  EXPECT_TRUE(Read(response, "<r><NAvisos/></r>"));
   EXPECT_EQ(response.m_intNAvisos(), 0);
+  EXPECT_FALSE(Read(response, "<r><NAvisos>dos</NAvisos></r>"));
+  ASSERT_EQ(ErrorNumbers(), std::vector<int>{32021});
+  EXPECT_EQ(ns::objErrores().Errores()[0].Description(),
+            "La respuesta del servicio no es válida: NAvisos: 'dos' no es un número");
+  ns::objErrores().ResetErrorsCollection();
 
   // Beyond 16 bits: the answer is not lost. The lists are read as they are, the count is theirs,
   // and the bad count is noted as an error (overflow).
@@ -81,6 +88,55 @@ TEST_F(ResponseTest, CountsAreReadFromNodesOfAnyLetterCase) {
     EXPECT_EQ(counted.m_intNMotivosRechazo(), c.motivos);
     EXPECT_EQ(ErrorNumbers(), std::vector<int>{6});
   }
+}
+
+// The multiRef style of the Java stacks, read through the client's own reading of an answer: the
+// return part, the counts, the arrays and their items sent by reference.
+TEST_F(ResponseTest, ReferencesAreFollowedWhereverTheAnswerPutsThem) {
+  WriteAll(Path("Interface.ini"),
+           "[Configuracion]\nGuardarPeticionSOAP=0\nGenerarLog=1\nGenerarTrace=0\n"
+           "CodigoDispensacionCorrecta=OK01\n[Asincrono]\nPeticionTimeOut=1\nAutoRespuesta=0\n"
+           "EliminarXMLPeticion=0\nEliminarXMLRespuesta=0\nIntervaloComprobacion=1\n"
+           "[Seguimiento]\nArchivoDiario=0\nAuditar=0\n");
+  ns::objConfig().set_ArchivoIni(Path("Interface.ini"));
+  ASSERT_TRUE(ns::objConfig().LoadIni());
+  auto answer = [](const std::string& more) {
+    std::string detail;
+    return ns::platform::soap::ReadAnswer(
+        200,
+        "<soapenv:Envelope xmlns:soapenv='http://schemas.xmlsoap.org/soap/envelope/' "
+        "xmlns:soapenc='http://schemas.xmlsoap.org/soap/encoding/'><soapenv:Body>"
+        "<ns1:solicitudDispensacionResponse xmlns:ns1='urn:D'><return href='#id0'/>"
+        "</ns1:solicitudDispensacionResponse>"
+        "<multiRef id='id0'><nAvisos href='#id1'/><nMotivosRechazo href='#id2'/>"
+        "<codigoAviso href='#id3'/><textoAviso href='#id4'/>" +
+            more +
+            "</multiRef><multiRef id='id1'>1</multiRef><multiRef id='id2'>0</multiRef>"
+            "<multiRef id='id3' soapenc:arrayType='xsd:string[1]'><item href='#id5'/></multiRef>"
+            "<multiRef id='id4'><item>Dispensación realizada</item></multiRef>"
+            "<multiRef id='id5'>OK01</multiRef></soapenv:Body></soapenv:Envelope>",
+        "", "el servicio", detail);
+  };
+  auto nodes = answer("");
+  ASSERT_TRUE(nodes.has_value());
+  CRespuestaPeticion response;
+  EXPECT_TRUE(response.FromXML(*nodes)) << Log();
+  EXPECT_EQ(response.m_intNAvisos(), 1);
+  EXPECT_EQ(response.m_intNMotivosRechazo(), 0);
+  EXPECT_EQ(response.m_colCodigoAviso(), Texts{"OK01"});
+  EXPECT_EQ(response.m_colTextoAviso(), Texts{"Dispensación realizada"});
+  EXPECT_TRUE(response.DispensacionRealizada());
+  EXPECT_TRUE(ErrorNumbers().empty());
+
+  // A reference to nothing: not valid, rather than a count or a text made up.
+  nodes = answer("<textoMotivosRechazo><item href='#id9'/></textoMotivosRechazo>");
+  ASSERT_TRUE(nodes.has_value());
+  CRespuestaPeticion dangling;
+  EXPECT_FALSE(dangling.FromXML(*nodes));
+  EXPECT_EQ(ErrorNumbers(), std::vector<int>{32021});
+  EXPECT_NE(Log().find("(32021)La respuesta del servicio no es válida: item: la referencia '#id9' "
+                       "no lleva a ningún elemento de la respuesta"),
+            std::string::npos);
 }
 
 TEST_F(ResponseTest, ArraysSkipBlankItemsAndTestTheSuccessCode) {

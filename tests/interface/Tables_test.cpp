@@ -43,6 +43,7 @@ TEST(ErrorTable, EveryNumberHasItsOwnText) {
       {32016, "No se ha encontrado el archivo de inicialización"},
       {32018, "Se ha excedido el tiempo máximo de espera para leer los datos de la tarjeta"},
       {32019, "El identificador de la prescripción no es válido"},
+      {32021, "La respuesta del servicio no es válida"},
       {53, "No se ha encontrado el archivo executor.exe"},
   };
   for (const auto& [number, text] : table) EXPECT_EQ(ns::OwnDescription(number), text) << number;
