@@ -11,7 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "executor/Waiting.h"
+#include "executor/Copies.h"
+#include "executor/WorkingSet.h"
 
 namespace {
 

@@ -562,7 +562,7 @@ TEST_F(SoapTest, RefusedConnectionAndTimeOut) {
 
 // A server that sends its answer a byte at a time never waits long enough for a read to time out;
 // the call still ends at its time-out, bounded by a thread of the client or, in a process that
-// bounds its exchanges with a timer (a launcher's copy, forked here), by that timer.
+// keeps its exchanges on one thread (a launcher's copy, forked here), by the exchange itself.
 TEST_F(SoapTest, AnAnswerSentAByteAtATimeEndsAtTheTimeOut) {
   Server server;
   server.Answer([](const httplib::Request&, httplib::Response& res) {
@@ -587,7 +587,7 @@ TEST_F(SoapTest, AnAnswerSentAByteAtATimeEndsAtTheTimeOut) {
 
   pid_t copy = fork();
   if (copy == 0) {
-    soap::BoundExchangesWithTimer();
+    soap::KeepExchangesOnOneThread();
     _exit(call() == std::make_pair(int{soap::errSoapTimeout}, std::ptrdiff_t{1}) ? 0 : 1);
   }
   int status = 0;
