@@ -3,6 +3,7 @@
 #include "common/platform/soap.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -592,6 +593,44 @@ TEST_F(SoapTest, AnAnswerSentAByteAtATimeEndsAtTheTimeOut) {
   }
   int status = 0;
   ASSERT_EQ(waitpid(copy, &status, 0), copy);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A library must not take a signal from its host: loading the shipped libraries, preparing them as
+// a launcher does and making an exchange on one thread leaves every signal's handling as it was.
+TEST_F(SoapTest, NoLibraryInstallsASignalHandler) {
+  Server server;
+  pid_t child = fork();
+  if (child == 0) {
+    auto handlers = [] {
+      std::vector<void*> all;
+      for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction now {};
+        all.push_back(sigaction(signal, nullptr, &now) == 0
+                          ? reinterpret_cast<void*>(now.sa_handler)
+                          : nullptr);
+      }
+      return all;
+    };
+    const auto before = handlers();
+    for (const char* library : {"libInterface.so", "libInitiator.so"}) {
+      void* handle = dlopen((std::string(PRESCORA_BIN_DIR) + "/" + library).c_str(), RTLD_NOW);
+      if (handle == nullptr) _exit(2);
+      if (auto prepare = reinterpret_cast<void (*)()>(dlsym(handle, "PrescoraPrepare"))) prepare();
+    }
+    soap::KeepExchangesOnOneThread();
+    soap::Prepare();
+    try {
+      soap::Client client;
+      client.mssoapinit(server.Url());
+      client.Call("solicitudDispensacion", Nodes(kRecord));
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(handlers() == before ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
