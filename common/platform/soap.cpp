@@ -632,7 +632,7 @@ class Watchdog {
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
-  // Whether the exchange keeps its deadline itself (Past), with no thread to stop it.
+  // Whether the exchange keeps its deadline itself, with no thread to stop it.
   bool Polled() const { return polled_; }
 
   void Arm(httplib::Client* client, Clock::time_point deadline) {
