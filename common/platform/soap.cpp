@@ -968,8 +968,12 @@ struct Client::Impl {
     if (left.count() <= 0) timeout();
     client.set_connection_timeout(left.count() / 1000000, left.count() % 1000000);
     // The watchdog ends reading and writing at the deadline; these only back it up. Without one,
-    // no wait outlasts the time left.
-    const auto backup = watchdog->Polled() ? left : left + std::chrono::milliseconds(100);
+    // each wait ends at the deadline: the socket's waits count whole milliseconds, cut short, so
+    // one more keeps a wait from ending just before it (it would not count as late).
+    const std::chrono::microseconds backup =
+        watchdog->Polled()
+            ? std::chrono::ceil<std::chrono::milliseconds>(left) + std::chrono::milliseconds(1)
+            : left + std::chrono::milliseconds(100);
     client.set_read_timeout(backup.count() / 1000000, backup.count() % 1000000);
     client.set_write_timeout(backup.count() / 1000000, backup.count() % 1000000);
 
