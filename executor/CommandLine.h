@@ -3,14 +3,11 @@
 // "IDPres" the second part is the request identifier (empty when there is none).
 #pragma once
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/LauncherConventions.h"
 
 namespace executor {
 
@@ -27,34 +24,7 @@ inline std::optional<std::string> RequestIdentifier(std::string_view arguments) 
 // "Espera" as the first piece: the program was started ahead of need by the front object and
 // gets its argument string later, as one line on descriptor 3.
 inline bool WaitsForArguments(std::string_view arguments) {
-  return arguments.substr(0, arguments.find(' ')) == "Espera";
-}
-
-// The descriptor through which a launcher started ahead of need gets its argument string.
-constexpr int kArgumentsChannel = 3;
-
-// That argument string: one line; nothing at the end of the input without a whole line.
-inline std::optional<std::string> ReadArgumentLine() {
-  std::string line;
-  char c;
-  while (line.size() < 4096) {
-    ssize_t n = read(kArgumentsChannel, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;
-    if (c == '\n') return line;
-    line += c;
-  }
-  return line;
-}
-
-// Once the argument string is read, the channel is let go but its descriptor stays taken (by
-// /dev/null): a connection opened later never gets number 3, so a launcher at work is never
-// taken for one still waiting for its request.
-inline void ReleaseArgumentsChannel() {
-  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (null < 0 || null == kArgumentsChannel) return;
-  dup3(null, kArgumentsChannel, O_CLOEXEC);
-  close(null);
+  return arguments.substr(0, arguments.find(' ')) == prescora::launcher::kWaitArgument;
 }
 
 // The argument string as the program received it: argv[1..] joined by single spaces.

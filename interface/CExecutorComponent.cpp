@@ -48,7 +48,7 @@ PRESCORA_REGISTER_COMPONENT("CExecutor", CExecutorComponent)
 // A launcher started ahead of need: the executor's first call then finds the SOAP transport ready.
 extern "C" PRESCORA_API void PrescoraPrepare() {
   // Its copies stay with one thread each.
-  PRESCORA_NS::platform::soap::BoundExchangesWithTimer();
+  PRESCORA_NS::platform::soap::KeepExchangesOnOneThread();
   PRESCORA_NS::platform::soap::Prepare();
   // The time zone, read once here rather than by every copy of the launcher.
   (void)PRESCORA_NS::platform::clock::Now();

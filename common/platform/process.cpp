@@ -16,16 +16,16 @@
 #include <new>
 #include <string>
 
+#include "common/LauncherConventions.h"
+
 extern char** environ;
 
 namespace PRESCORA_NS::platform::process {
 
 namespace {
 
-// A program started ahead of need binds every symbol of its libraries as it loads them, while
-// nobody waits: the copies it makes of itself then find them bound, instead of each looking up
-// the ones it is the first to call.
-constexpr const char* kBindNow = "LD_BIND_NOW=1";
+using prescora::launcher::kArgumentsChannel;
+using prescora::launcher::kBindNow;
 
 // The intermediate's stack: posix_spawn needs little, sanitizers more; pages never touched cost
 // nothing.
@@ -52,7 +52,7 @@ int Intermediate(void* data) {
 }
 
 // Starts the program; `channel`, when not negative, becomes its descriptor 3 and the program is
-// one started ahead of need. False when the start failed.
+// one started ahead of need (common/LauncherConventions.h). False when the start failed.
 bool Spawn(const std::string& program, const std::vector<std::string>& arguments, int channel) {
   std::vector<std::string> argv_storage;
   argv_storage.reserve(arguments.size() + 1);
@@ -85,8 +85,9 @@ bool Spawn(const std::string& program, const std::vector<std::string>& arguments
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   // Nothing else the host has open (sockets, locks, files) leaks into the launcher. The channel
   // is above 3 (see WaitingProgram::Start), so the dup2 clears its close-on-exec.
-  if (channel >= 0) posix_spawn_file_actions_adddup2(&actions, channel, 3);
-  posix_spawn_file_actions_addclosefrom_np(&actions, channel >= 0 ? 4 : 3);
+  if (channel >= 0) posix_spawn_file_actions_adddup2(&actions, channel, kArgumentsChannel);
+  posix_spawn_file_actions_addclosefrom_np(
+      &actions, channel >= 0 ? kArgumentsChannel + 1 : kArgumentsChannel);
 
   // A session of its own, so the launcher outlives a host that is stopped with its terminal, and
   // default signal handling and an empty mask, whatever the host has set.

@@ -14,7 +14,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,21 +54,8 @@ constexpr const char* kMask = "********";
   throw Failure(number, kSource, std::move(description));
 }
 
-// The timer way of bounding exchanges (BoundExchangesWithTimer): the process's timer, its
-// signal's handler shuts the socket of the exchange under way.
-std::atomic<bool> timerDeadlines{false};
-volatile sig_atomic_t timedSocket = -1;
-volatile sig_atomic_t timerFired = 0;
-pid_t timerOwner = 0;  // the process whose timer `processTimer` is: a copy makes its own
-timer_t processTimer{};
-
-void OnDeadline(int) {
-  const int saved = errno;
-  const int socket = timedSocket;
-  if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
-  timerFired = 1;
-  errno = saved;
-}
+// Set by KeepExchangesOnOneThread: exchanges on the main thread start no thread of their own.
+std::atomic<bool> oneThread{false};
 
 // The TLS library's process-wide set-up (reads the system's TLS configuration once).
 void InitTransport() {
@@ -93,12 +79,8 @@ X509_STORE* SystemAuthorities() {
 
 }  // namespace
 
-void BoundExchangesWithTimer() noexcept {
-  struct sigaction action {};
-  action.sa_handler = OnDeadline;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  if (sigaction(SIGALRM, &action, nullptr) == 0) timerDeadlines = true;
+void KeepExchangesOnOneThread() noexcept {
+  oneThread = true;
 }
 
 void Prepare() noexcept {
@@ -110,9 +92,9 @@ void Prepare() noexcept {
     InitTransport();
     // A fresh process's first HTTP client and first thread cost about a millisecond between them
     // (the address parser's regular expressions, a thread stack): paid here, off the path. A
-    // process whose exchanges keep to its one thread (BoundExchangesWithTimer) starts none.
+    // process whose exchanges keep to its one thread (KeepExchangesOnOneThread) starts none.
     httplib::Client warm("http://127.0.0.1:1");
-    if (!timerDeadlines) std::thread([] {}).join();
+    if (!oneThread) std::thread([] {}).join();
   } catch (...) {
   }
 }
@@ -665,27 +647,17 @@ using Clock = std::chrono::steady_clock;
 
 // Bounds an exchange: at its deadline it shuts the connection of the request under way, so a
 // server that sends its answer a byte at a time cannot hold the call. One thread per client,
-// asleep between exchanges; or, on the main thread of a process that bounds its exchanges with a
-// timer, that timer and no thread at all (a second thread would make every later change of the
-// process's memory cost a signal to the other processor).
+// asleep between exchanges; or, on the main thread of a process that keeps its exchanges on one
+// thread, no thread at all (a second thread would make every later change of the process's memory
+// cost a signal to the other processor): the exchange then keeps its own deadline, every wait for
+// the socket bounded by the time left and every piece of the answer checked against it.
 class Watchdog {
  public:
-  Watchdog() {
-    if (timerDeadlines && ::gettid() == ::getpid()) {
-      if (timerOwner != ::getpid()) {
-        sigevent event{};
-        event.sigev_notify = SIGEV_SIGNAL;
-        event.sigev_signo = SIGALRM;
-        timed_ = ::timer_create(CLOCK_MONOTONIC, &event, &processTimer) == 0;
-        if (timed_) timerOwner = ::getpid();
-      } else {
-        timed_ = true;
-      }
-    }
-    if (!timed_) thread_ = std::thread([this] { Run(); });
+  Watchdog() : polled_(oneThread && ::gettid() == ::getpid()) {
+    if (!polled_) thread_ = std::thread([this] { Run(); });
   }
   ~Watchdog() {
-    if (timed_) return;
+    if (polled_) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       quit_ = true;
@@ -696,22 +668,11 @@ class Watchdog {
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
-  // Whether exchanges are bounded by the process's timer: each then needs a connection of its
-  // own, whose socket the timer knows (TimedSocket).
-  bool Timed() const { return timed_; }
-  static void TimedSocket(int socket) { timedSocket = socket; }
+  // Whether the exchange keeps its deadline itself, with no thread to stop it.
+  bool Polled() const { return polled_; }
 
   void Arm(httplib::ClientImpl* client, Clock::time_point deadline) {
-    if (timed_) {
-      timerFired = 0;
-      const auto left =
-          std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
-      itimerspec when{};
-      when.it_value.tv_sec = left > 0 ? left / 1000000000 : 0;
-      when.it_value.tv_nsec = left > 0 ? left % 1000000000 : 1;
-      ::timer_settime(processTimer, 0, &when, nullptr);
-      return;
-    }
+    if (polled_) return;
     std::lock_guard<std::mutex> lock(mutex_);
     client_ = client;
     deadline_ = deadline;
@@ -721,12 +682,7 @@ class Watchdog {
   }
   // Whether it fired since Arm.
   bool Disarm() {
-    if (timed_) {
-      itimerspec never{};
-      ::timer_settime(processTimer, 0, &never, nullptr);
-      timedSocket = -1;
-      return timerFired != 0;
-    }
+    if (polled_) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     client_ = nullptr;
     return fired_;
@@ -756,7 +712,7 @@ class Watchdog {
   unsigned long armed_ = 0;
   bool fired_ = false;
   bool quit_ = false;
-  bool timed_ = false;
+  const bool polled_;
   std::thread thread_;  // last: it starts once the rest is set
 };
 
@@ -870,6 +826,8 @@ struct Head {
   std::size_t lines = 0;
   bool whole = false;
   bool tooLarge = false;
+  // The exchange's deadline: no wait for the socket goes past it, with or without a watchdog.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 thread_local Head* currentHead = nullptr;
@@ -938,7 +896,14 @@ class BoundedStream final : public httplib::Stream {
  private:
   bool Wait(short events, timeval limit) const {
     pollfd p{fd_, events, 0};
-    const long ms = limit.tv_sec * 1000 + limit.tv_usec / 1000;
+    long ms = limit.tv_sec * 1000 + limit.tv_usec / 1000;
+    if (head_ && head_->deadline != std::chrono::steady_clock::time_point::max()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                            head_->deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) return false;
+      ms = std::min<long>(ms, static_cast<long>(left));
+    }
     int n;
     do n = ::poll(&p, 1, static_cast<int>(std::min<long>(ms, INT32_MAX)));
     while (n < 0 && errno == EINTR);
@@ -1106,8 +1071,6 @@ struct Client::Impl {
       client = std::make_unique<Connection<httplib::ClientImpl>>(host, port);
     }
     client->set_keep_alive(true);
-    if (watchdog && watchdog->Timed())
-      client->set_socket_options([](socket_t socket) { Watchdog::TimedSocket(socket); });
     // The request's head and body go out in two writes: without this the body waits for the
     // server's delayed acknowledgement of the head, 40 ms on Linux.
     client->set_tcp_nodelay(true);
@@ -1222,8 +1185,13 @@ struct Client::Impl {
     };
     if (left.count() <= 0) timeout();
     client.set_connection_timeout(left.count() / 1000000, left.count() % 1000000);
-    // The watchdog ends reading and writing at the deadline; these only back it up.
-    const auto backup = left + std::chrono::milliseconds(100);
+    // The watchdog ends reading and writing at the deadline; these only back it up. Without one,
+    // each wait ends at the deadline: the socket's waits count whole milliseconds, cut short, so
+    // one more keeps a wait from ending just before it (it would not count as late).
+    const std::chrono::microseconds backup =
+        watchdog->Polled()
+            ? std::chrono::ceil<std::chrono::milliseconds>(left) + std::chrono::milliseconds(1)
+            : left + std::chrono::milliseconds(100);
     client.set_read_timeout(backup.count() / 1000000, backup.count() % 1000000);
     client.set_write_timeout(backup.count() / 1000000, backup.count() % 1000000);
 
@@ -1254,13 +1222,18 @@ struct Client::Impl {
     HttpAnswer answer;
     answer.limit = static_cast<std::size_t>(maxResponseBytes);
     bool tooLarge = false;
+    // Past the deadline, the exchange ends at the next piece of the answer; the head's reads end
+    // at the deadline too, so a server that sends its head slowly cannot hold a call either.
+    const bool polled = watchdog->Polled();
     Head head;
-    req.response_handler = [&answer, &head](const httplib::Response& res) {
+    head.deadline = deadline;
+    req.response_handler = [&answer, &head, polled, deadline](const httplib::Response& res) {
       answer.status = res.status;  // known even if the body is then cut short
       head.whole = true;
-      return true;
+      return !polled || Clock::now() < deadline;
     };
     req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
+      if (polled && Clock::now() >= deadline) return false;
       if (answer.body.size() + n > answer.limit) {
         tooLarge = true;
         return false;
@@ -1282,7 +1255,7 @@ struct Client::Impl {
     // A request that must not go twice (a call of the service) never goes over a connection kept
     // from an earlier exchange: the server may have closed it meanwhile, and then the request
     // fails with nobody able to tell whether it was seen. It gets a connection of its own.
-    if (req.method == "POST" || watchdog->Timed()) client.stop();
+    if (req.method == "POST") client.stop();
     watchdog->Arm(&client, deadline);
     httplib::Result result = [&] {
       try {

@@ -57,11 +57,10 @@ using PropertyValue = std::variant<bool, int32_t, std::string>;
 void Prepare() noexcept;
 
 // For a process whose exchanges all run on its main thread, one at a time, and whose copies do
-// the same (a launcher): there, an exchange is bounded by a timer of the process, whose signal
-// (SIGALRM, taken by this) shuts its connection at the deadline, rather than by a thread of each
-// client; each exchange then has a connection of its own. Call before Prepare and before any
-// thread is started.
-void BoundExchangesWithTimer() noexcept;
+// the same (a launcher): there, each exchange keeps its own deadline (every wait for the socket
+// bounded by the time left, every piece of the answer checked against it) rather than having a
+// thread of each client stop it. Installs no signal handler. Call before Prepare.
+void KeepExchangesOnOneThread() noexcept;
 
 class Client {
  public:

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
-#include "executor/Waiting.h"
+#include "executor/Copies.h"
+#include "executor/WorkingSet.h"
 
 namespace {
 
@@ -149,6 +151,30 @@ TEST(LauncherCopies, ACopyWhoseMakerIsGoneTakesOnlyALineAlreadyThere) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (lineFirst ? 1 : 2)) << status;
     for (int fd : {channel[0], decided[0]}) close(fd);
   }
+}
+
+// A copy made while another thread runs would start with whatever that thread held; the serving
+// process then makes none and carries the line out itself.
+TEST(LauncherCopies, NoCopyIsMadeWhileAnotherThreadRuns) {
+  EXPECT_EQ(InChild([] {
+              int channel[2], blocked[2];
+              if (socketpair(AF_UNIX, SOCK_STREAM, 0, channel) != 0 || pipe(blocked) != 0) return 9;
+              const int sender = fcntl(channel[0], F_DUPFD, 10);  // clear of descriptor 3
+              if (channel[0] != executor::kArgumentsChannel) close(channel[0]);
+              dup2(channel[1], executor::kArgumentsChannel);
+              (void)!write(sender, "IDPres=A\n", 9);
+              close(sender);  // the input ends after the line
+              std::thread([fd = blocked[0]] {
+                char c;
+                (void)!read(fd, &c, 1);
+              }).detach();
+              while (executor::ThreadCount() < 2) std::this_thread::yield();
+              const pid_t self = getpid();
+              const auto line = executor::ServeArgumentLines();
+              if (getpid() != self) return 1;
+              return line == "IDPres=A" && !executor::WorkDone() ? 0 : 2;
+            }),
+            0);
 }
 
 }  // namespace

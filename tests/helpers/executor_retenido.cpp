@@ -1,38 +1,33 @@
-// executor.exe as the tests hold it: the launcher's work done by the executor object of the static
-// archive, stopped at the points named in the file PRESCORA_RETENER of the library folder, read
-// once the launcher has its request (comma-separated, e.g. "CExecutor.Conectado"). At such a point
-// it writes "<point>.llegada" with its process id into the library folder and waits until the test
-// creates "<point>.seguir" (or kills it); then it removes both and goes on. Copied into a library
-// folder under the launcher's name.
+// executor.exe as the tests hold it: the launcher's own run (executor/Launcher.h) with the
+// executor object of the static archive, stopped at the points named in the file PRESCORA_RETENER
+// of the library folder, read once the launcher has its request (comma-separated, e.g.
+// "CExecutor.Conectado"). At such a point it writes "<point>.llegada" with its process id into
+// the library folder and waits until the test creates "<point>.seguir" (or kills it); then it
+// removes both and goes on. Copied into a library folder under the launcher's name.
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "common/platform/checkpoint.h"
 #include "common/platform/component.h"
-#include "executor/Waiting.h"
-#include "interface/CExecutor.h"
+#include "executor/Launcher.h"
 
 namespace ns = PRESCORA_NS;
 
-int main(int argc, char** argv) {
-  std::string arguments = executor::ArgumentString(argc, argv);
-  // Started ahead of need by the front object, as the real launcher is.
-  if (executor::WaitsForArguments(arguments)) {
-    std::optional<std::string> line = executor::ServeArgumentLines();
-    if (!line) return 2;
-    arguments = *line;
-  }
+namespace {
+
+// Sets the stop points of this process's executor object.
+void HoldAtNamedPoints() {
   const std::string folder = ns::platform::component::LibraryFolder() + "/";
   std::string held;
   std::getline(std::ifstream(folder + "PRESCORA_RETENER"), held);
   const std::string points = held.empty() ? "" : "," + held + ",";
-  ns::platform::checkpoint::SetHookForTesting([&](std::string_view point) {
+  ns::platform::checkpoint::SetHookForTesting([folder, points](std::string_view point) {
     if (points.find("," + std::string(point) + ",") == std::string::npos) return;
     const std::string arrival = folder + std::string(point) + ".llegada";
     const std::string go = folder + std::string(point) + ".seguir";
@@ -46,10 +41,17 @@ int main(int argc, char** argv) {
     std::filesystem::remove(arrival, ignored);
     std::filesystem::remove(go, ignored);
   });
-  auto id = executor::RequestIdentifier(arguments);
-  if (!id) return 2;
-  ns::CExecutor executor;
-  const bool sent = executor.SolicitudDispensacion(*id);
-  executor::WorkDone();
-  return sent ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  executor::Hooks hooks;
+  // The library is this program's own archive, prepared and asked as the shipped one would be.
+  hooks.preload = [] { PrescoraPrepare(); };
+  hooks.create = [] {
+    return std::unique_ptr<prescora::IComponent>(PrescoraCreateObject("CExecutor"));
+  };
+  hooks.atWork = HoldAtNamedPoints;
+  return executor::Run(argc, argv, hooks);
 }

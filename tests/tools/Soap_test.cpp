@@ -3,6 +3,7 @@
 #include "common/platform/soap.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -592,7 +593,7 @@ TEST_F(SoapTest, RefusedConnectionAndTimeOut) {
 
 // A server that sends its answer a byte at a time never waits long enough for a read to time out;
 // the call still ends at its time-out, bounded by a thread of the client or, in a process that
-// bounds its exchanges with a timer (a launcher's copy, forked here), by that timer.
+// keeps its exchanges on one thread (a launcher's copy, forked here), by the exchange itself.
 TEST_F(SoapTest, AnAnswerSentAByteAtATimeEndsAtTheTimeOut) {
   Server server;
   server.Answer([](const httplib::Request&, httplib::Response& res) {
@@ -617,11 +618,49 @@ TEST_F(SoapTest, AnAnswerSentAByteAtATimeEndsAtTheTimeOut) {
 
   pid_t copy = fork();
   if (copy == 0) {
-    soap::BoundExchangesWithTimer();
+    soap::KeepExchangesOnOneThread();
     _exit(call() == std::make_pair(int{soap::errSoapTimeout}, std::ptrdiff_t{1}) ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(copy, &status, 0), copy);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A library must not take a signal from its host: loading the shipped libraries, preparing them as
+// a launcher does and making an exchange on one thread leaves every signal's handling as it was.
+TEST_F(SoapTest, NoLibraryInstallsASignalHandler) {
+  Server server;
+  pid_t child = fork();
+  if (child == 0) {
+    auto handlers = [] {
+      std::vector<void*> all;
+      for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction now {};
+        all.push_back(sigaction(signal, nullptr, &now) == 0
+                          ? reinterpret_cast<void*>(now.sa_handler)
+                          : nullptr);
+      }
+      return all;
+    };
+    const auto before = handlers();
+    for (const char* library : {"libInterface.so", "libInitiator.so"}) {
+      void* handle = dlopen((std::string(PRESCORA_BIN_DIR) + "/" + library).c_str(), RTLD_NOW);
+      if (handle == nullptr) _exit(2);
+      if (auto prepare = reinterpret_cast<void (*)()>(dlsym(handle, "PrescoraPrepare"))) prepare();
+    }
+    soap::KeepExchangesOnOneThread();
+    soap::Prepare();
+    try {
+      soap::Client client;
+      client.mssoapinit(server.Url());
+      client.Call("solicitudDispensacion", Nodes(kRecord));
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(handlers() == before ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
