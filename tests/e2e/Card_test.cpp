@@ -61,7 +61,7 @@ TEST(CardRoad, PrescoraTarjetaPrintsControlCharactersAndInvalidUtf8Escaped) {
   // A setting that steers the terminal and is not UTF-8 comes back in the error's description.
   TempFolder library;
   for (const char* file : {"libInitiator.so", "prescora-tarjeta"})
-    fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + file, library / file);
+    CopyIntoFolder(file, library.path());
   const CardStore store;
   ASSERT_TRUE(store.ok()) << store.log();
   WriteSettings(library / "Interface.ini",
