@@ -1,9 +1,10 @@
 #include "interface/PrescriptionId.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "common/modError.h"
@@ -17,17 +18,6 @@ namespace PRESCORA_NS {
 namespace {
 
 constexpr std::size_t kStampLength = 12;  // yymmddhhmmss
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // A stamp as seconds on a plain count, to tell how far apart two are; nothing when it is not one.
 std::optional<int64_t> Seconds(std::string_view stamp) {
@@ -53,7 +43,12 @@ constexpr int64_t kRemembered = 3 * 3600;
 // One look under the lock: true and the identifier recorded when it was not given yet.
 bool TryReserve(const std::string& path, const std::string& prefix, const std::string& stamp) {
   const std::optional<int64_t> now = Seconds(stamp);
-  std::ifstream in(path, std::ios::binary);
+  // Three hours of identifiers: far below this, whatever the pace of the pharmacy.
+  constexpr std::size_t kMostRead = 4 * 1024 * 1024;
+  std::string text;
+  if (!platform::files::ReadHead(path, text, kMostRead) && errno != ENOENT)
+    platform::RaiseFromErrno(errno);
+  std::istringstream in(text);
   std::string kept;
   std::string line;
   while (std::getline(in, line)) {
@@ -61,11 +56,11 @@ bool TryReserve(const std::string& path, const std::string& prefix, const std::s
     const std::string_view lineStamp(line.data(), kStampLength);
     const std::optional<int64_t> then = Seconds(lineStamp);
     if (!then || (now && *now - *then > kRemembered)) continue;
-    if (lineStamp == stamp && SameLetters(std::string_view(line).substr(kStampLength + 1), prefix))
+    if (lineStamp == stamp && platform::component::EqualsIgnoringCase(
+                                  std::string_view(line).substr(kStampLength + 1), prefix))
       return false;
     kept += line + "\n";
   }
-  in.close();
   kept += stamp + " " + prefix + "\n";
   platform::files::WriteOver(path, kept);
   return true;
@@ -74,7 +69,10 @@ bool TryReserve(const std::string& path, const std::string& prefix, const std::s
 }  // namespace
 
 std::string ReserveGeneratedId(const std::string& prefix, const char* source) {
-  const std::string path = AddBackslash(platform::component::LibraryFolder()) + kGeneratedIdsFile;
+  const std::string root = AddBackslash(platform::component::LibraryFolder());
+  if (!platform::files::IsDirectory(root + kGeneratedIdsFolder))
+    platform::files::MakeDirectory(root + kGeneratedIdsFolder);
+  const std::string path = root + kGeneratedIdsFile;
   platform::files::LockFile lock(path);
   // A clock that does not move on cannot give a new identifier: better refused than waited for.
   std::string lastStamp;

@@ -27,9 +27,11 @@ inline bool IsValidPrescriptionId(std::string_view id) noexcept {
   return true;
 }
 
-// The file of the library folder that holds, under its lock, the generated identifiers given in
-// the last hours.
-inline constexpr const char* kGeneratedIdsFile = "Identificadores.lock";
+// The file that holds, under its lock, the generated identifiers given in the last hours. It lies
+// in EnCurso, beside the dispensings' states, where every user of the folder may write (the
+// package's library folder itself is written by no one).
+inline constexpr const char* kGeneratedIdsFolder = "EnCurso";
+inline constexpr const char* kGeneratedIdsFile = "EnCurso/Identificadores.lock";
 
 // A generated identifier is `prefix` (ITP and the request's fields) and the second it is made
 // in, "yymmddhhmmss". Two requests of one library folder, in any processes or threads, never get

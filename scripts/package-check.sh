@@ -142,6 +142,15 @@ dispensing() {
   ! find /usr/lib/prescora -mindepth 1 -newer "$work/deb" ! -type l | grep .
 }
 check "a member of the group dispenses; audit, counters and log land in /etc and /var" dispensing
+# A request without identifier: the one made for it is reserved in the spool, not beside the code.
+generated() {
+  sed 's/^IDPrescripcion *=.*/IDPrescripcion =/' /usr/share/prescora/peticion-ejemplo.ini \
+    >"$work/sin-id.ini" && chmod 644 "$work/sin-id.ini" &&
+    { as_user sh -c "umask 022; prescora-dispensar -q --archivo '$work/sin-id.ini'" || true; } &&
+    grep -q "solicitudDispensacion ITP" "$work/simulador.out" &&
+    [ -f /var/spool/prescora/EnCurso/Identificadores.lock ]
+}
+check "a member of the group dispenses a request without identifier" generated
 retrieval() {
   as_user prescora-recuperar --tis BBBB000001 --usuario FARM01 --clave clave01 &&
     grep -q consultaPrescripcionesNoDispensadasPorTis "$work/simulador.out"

@@ -175,16 +175,16 @@ bool ReadHead(const std::string& path, std::string& text, std::size_t most) noex
     text.clear();
     Fd fd(OpenRegular(path, O_RDONLY));
     if (fd.get() < 0) return false;
-    text.resize(most);
-    std::size_t got = 0;
-    while (got < most) {
-      ssize_t n = ::pread(fd.get(), text.data() + got, most - got, static_cast<off_t>(got));
+    // Read by pieces: a small file costs no buffer of the largest size allowed.
+    char piece[16384];
+    while (text.size() < most) {
+      const std::size_t want = std::min(sizeof piece, most - text.size());
+      ssize_t n = ::pread(fd.get(), piece, want, static_cast<off_t>(text.size()));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return false;
       if (n == 0) break;
-      got += static_cast<std::size_t>(n);
+      text.append(piece, static_cast<std::size_t>(n));
     }
-    text.resize(got);
     return true;
   } catch (...) {
     return false;
@@ -398,7 +398,8 @@ struct flock OneByte(short type, std::uint64_t offset) {
 
 LockFile::LockFile(const std::string& path) {
   auto guard = forks::Guard();
-  fd_ = OpenRegular(path, O_RDWR | O_CREAT);
+  // A lock file may be the package's own link into /var (a trusted one only).
+  fd_ = OpenRegular(path, O_RDWR | O_CREAT, 0666, true);
   if (fd_ < 0) RaiseFromErrno(errno);
   forks::Add(*this);
 }

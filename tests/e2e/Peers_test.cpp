@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "e2e/E2eFixture.h"
+#include "support/LibraryCopy.h"
 
 namespace e2e {
 namespace {
@@ -24,7 +25,7 @@ class Peers : public Installation {
   void SetUp() override {
     Installation::SetUp();
     for (const char* binary : {"libInitiator.so", "prescora-recuperar"})
-      fs::copy_file(std::string(PRESCORA_BIN_DIR) + "/" + binary, Path(binary));
+      CopyIntoFolder(binary, Path(""));
   }
 
   void StartGsoapPeer() {
