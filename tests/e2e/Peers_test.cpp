@@ -79,11 +79,13 @@ TEST_F(Peers, MultiRefStyleGivesTheServiceDataOnBothRoads) {
        "salida\t1\n",
        1},
       {"dispensar RX0000000001",
-       "tipo\t1\trspReceived\ndatos_validos\tTrue\ndispensacion_realizada\tTrue\navisos\t1\n"
+       "tipo\t1\trspReceived\nenvio\t3\tenvRespondido\ndatos_validos\tTrue\ndispensacion_"
+       "realizada\tTrue\navisos\t1\n"
        "aviso\t0000\tDispensación realizada correctamente\nmotivos_rechazo\t0\nsalida\t0\n",
        0},
       {"dispensar RX0000000004",
-       "tipo\t1\trspReceived\ndatos_validos\tTrue\ndispensacion_realizada\tFalse\navisos\t0\n"
+       "tipo\t1\trspReceived\nenvio\t3\tenvRespondido\ndatos_validos\tTrue\ndispensacion_"
+       "realizada\tFalse\navisos\t0\n"
        "motivos_rechazo\t1\nmotivo_rechazo\t1005\tLa prescripción ya ha sido dispensada\n"
        "salida\t1\n",
        1},
@@ -106,11 +108,13 @@ TEST_F(Peers, GsoapPeerGivesItsDataOnBothRoads) {
        "salida\t0\n",
        0},
       {"dispensar RXG0000001",
-       "tipo\t1\trspReceived\ndatos_validos\tTrue\ndispensacion_realizada\tTrue\navisos\t1\n"
+       "tipo\t1\trspReceived\nenvio\t3\tenvRespondido\ndatos_validos\tTrue\ndispensacion_"
+       "realizada\tTrue\navisos\t1\n"
        "aviso\t0000\tDispensación realizada correctamente\nmotivos_rechazo\t0\nsalida\t0\n",
        0},
       {"dispensar RXG0000002",
-       "tipo\t1\trspReceived\ndatos_validos\tTrue\ndispensacion_realizada\tFalse\navisos\t1\n"
+       "tipo\t1\trspReceived\nenvio\t3\tenvRespondido\ndatos_validos\tTrue\ndispensacion_"
+       "realizada\tFalse\navisos\t1\n"
        "aviso\t2001\tRevise la posología\nmotivos_rechazo\t1\n"
        "motivo_rechazo\t1004\tPrescripción desconocida\nsalida\t1\n",
        1},
