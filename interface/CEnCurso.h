@@ -6,6 +6,8 @@
 // say who is alive: the front object holds its byte for the whole request, the executor for the
 // whole of its process; the system releases them when a process dies, so a dead process never
 // blocks an identifier.
+// Nobody waits on them: a request (or an executor) that finds the byte it needs held by another
+// process is refused with 32020, and so is one whose identifier meets another's bytes.
 //
 // The state of the dispensing is a one-word file EnCurso/<id>.estado, read and written only inside
 // a step, and moved only as the table in Protocolo.h allows (Mover):
