@@ -22,7 +22,8 @@ namespace files = platform::files;
 namespace {
 
 // Where the identifier's two bytes lie: a hash of the identifier without regard to letter case.
-// Two identifiers that meet on one pair would only wait for each other, never mix.
+// Two identifiers that meet on one pair never mix: the second is refused with 32020 while the
+// first is in flight, as another request of the same identifier would be.
 std::uint64_t ByteOf(const std::string& id) {
   std::uint64_t hash = 14695981039346656037ull;
   for (char c : id) {
@@ -121,7 +122,17 @@ std::string CEnCurso::FichaGuardada() const {
   return ReadState(estadoPath_, [this] { Rechazar(); }).ficha;
 }
 
-void CEnCurso::set_NoEnviada(const std::vector<CErrorItem>& errores) {
+void CEnCurso::Mover(protocolo::Actor actor, protocolo::Estado desde, protocolo::Estado hasta,
+                     bool ejecutorVivo, const std::string& detalle) {
+  if (!protocolo::Permitido(actor, desde, hasta, ejecutorVivo)) RechazarMovimiento();
+  if (hasta == protocolo::Estado::Ninguno) {
+    BorrarEstado();
+    return;
+  }
+  set_Estado(protocolo::Texto(hasta), detalle);
+}
+
+void CEnCurso::set_NoEnviada(protocolo::Estado desde, const std::vector<CErrorItem>& errores) {
   // A line each; a tab or a line end inside a text would break it.
   auto flat = [](std::string text) {
     for (char& c : text)
@@ -132,7 +143,7 @@ void CEnCurso::set_NoEnviada(const std::vector<CErrorItem>& errores) {
   for (const CErrorItem& e : errores)
     text +=
         std::to_string(e.Number()) + "\t" + flat(e.Source()) + "\t" + flat(e.Description()) + "\n";
-  set_Estado(kNoEnviada, text);
+  Mover(protocolo::Actor::Ejecutor, desde, protocolo::Estado::NoEnviada, false, text);
 }
 
 std::vector<CErrorItem> CEnCurso::ErroresNoEnviada() const {
@@ -196,6 +207,11 @@ void CEnCurso::set_Rechazo(int32_t number, std::string source) {
 void CEnCurso::Rechazar() const {
   if (rechazo_ == 0) platform::RaiseFromErrno(errno);
   Raise(rechazo_, rechazoFuente_);
+}
+
+void CEnCurso::RechazarMovimiento() const {
+  // A move the protocol does not have is a fault of this system, told with the operation's error.
+  Raise(rechazo_ != 0 ? rechazo_ : platform::errInvalidCall, rechazoFuente_);
 }
 
 void CEnCurso::BorrarEstado() noexcept {

@@ -6,9 +6,11 @@
 // say who is alive: the front object holds its byte for the whole request, the executor for the
 // whole of its process; the system releases them when a process dies, so a dead process never
 // blocks an identifier.
+// Nobody waits on them: a request (or an executor) that finds the byte it needs held by another
+// process is refused with 32020, and so is one whose identifier meets another's bytes.
 //
 // The state of the dispensing is a one-word file EnCurso/<id>.estado, read and written only inside
-// a step:
+// a step, and moved only as the table in Protocolo.h allows (Mover):
 //   preparada  the front object has reserved the identifier and is writing the request
 //   lanzada    the request is written and the launcher started
 //   tomada     an executor took the dispensing
@@ -36,6 +38,7 @@
 
 #include "common/CError.h"
 #include "common/Export.h"
+#include "interface/Protocolo.h"
 
 namespace PRESCORA_NS {
 
@@ -81,9 +84,15 @@ class CEnCurso {
   // The state word; "" when there is no state file (a request spooled by other means).
   std::string Estado() const;
   void set_Estado(const std::string& estado, const std::string& detalle = "");
-  // The state "noenviada" with the executor's errors; and those errors as written (none when
+  // A move of the dispensing by `actor` from `desde` (as this side last read or wrote it) to
+  // `hasta` (Ninguno removes the file), made only when the protocol's table has it; otherwise the
+  // operation's error (set_Rechazo) is raised and nothing is written. `ejecutorVivo`: whether
+  // another process holds the executor's byte.
+  void Mover(protocolo::Actor actor, protocolo::Estado desde, protocolo::Estado hasta,
+             bool ejecutorVivo = false, const std::string& detalle = "");
+  // The executor's move to "noenviada" with its errors; and those errors as written (none when
   // the state is another).
-  void set_NoEnviada(const std::vector<CErrorItem>& errores);
+  void set_NoEnviada(protocolo::Estado desde, const std::vector<CErrorItem>& errores);
   std::vector<CErrorItem> ErroresNoEnviada() const;
   // The token written with every state from now on ("" writes none).
   const std::string& Ficha() const noexcept { return ficha_; }
@@ -112,6 +121,7 @@ class CEnCurso {
   std::string id_;
   std::string estadoPath_;
   [[noreturn]] void Rechazar() const;
+  [[noreturn]] void RechazarMovimiento() const;
 
   std::string ficha_;
   int32_t rechazo_ = 0;

@@ -90,7 +90,9 @@ std::string Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver,
   }
 
   CEnCurso::Paso paso(enCurso);
-  const bool late = handedOver ? enCurso.Estado() == CEnCurso::kCerrada : AnsweredWithFallback(id);
+  const bool late = protocolo::RespuestaTardia(
+      handedOver, handedOver ? protocolo::DeTexto(enCurso.Estado()) : protocolo::Estado::Ninguno,
+      [&] { return AnsweredWithFallback(id); });
   if (late) {
     if (!inDelayed) {
       try {
@@ -101,7 +103,9 @@ std::string Deliver(CFileAdmin& admin, CEnCurso& enCurso, bool handedOver,
       }
     }
     // Nothing more can come for this dispensing.
-    if (handedOver && inDelayed) enCurso.BorrarEstado();
+    if (handedOver && inDelayed)
+      enCurso.Mover(protocolo::Actor::Ejecutor, protocolo::Estado::Cerrada,
+                    protocolo::Estado::Ninguno);
     if (inDelayed) return admin.GetDelayedPath() + stagedName;
   }
   try {
@@ -144,7 +148,9 @@ void KeepRawAnswer(CFileAdmin& admin, const std::string& id, const xml::NodeList
 void CExecutor::NotSent(CEnCurso& enCurso, const std::string& estado) {
   objLog().Writeln(Prefix() + kSolicitud + ":La dispensación " + enCurso.IdPrescripcion() +
                    " no se envía: ya no está pendiente (" + estado + ")");
-  if (estado == CEnCurso::kCerrada) enCurso.BorrarEstado();
+  if (estado == CEnCurso::kCerrada)
+    enCurso.Mover(protocolo::Actor::Ejecutor, protocolo::Estado::Cerrada,
+                  protocolo::Estado::Ninguno);
 }
 
 CExecutor::CExecutor() noexcept {
@@ -294,9 +300,22 @@ bool CExecutor::ConectarServicio() noexcept {
   return result;
 }
 
+// One dispensing as this executor performs it.
+struct CExecutor::Dispensing {
+  explicit Dispensing(const std::string& idPrescripcion) : id(idPrescripcion) {}
+  const std::string& id;
+  std::unique_ptr<CEnCurso> enCurso;
+  // Whether a front object handed it over (it has a state); a request spooled by other means is
+  // performed on its own, as it always was.
+  bool handedOver = false;
+  // Whether this executor took it from a front object, and whether the request may have left the
+  // machine: a failure without that is told to the waiting front object at once.
+  bool taken = false;
+  bool mayHaveLeft = false;
+};
+
 bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noexcept {
   const ErrorsOfCall errors;
-  const std::string& id = strIdPrescripcion;
   bool result = false;
   objTrace().WriteTrace(this, true, kSolicitud, "");
   TrapOptions options;
@@ -304,130 +323,143 @@ bool CExecutor::SolicitudDispensacion(const std::string& strIdPrescripcion) noex
     options.logPrefix = Prefix();
   } catch (...) {
   }
-  // Whether this executor took a dispensing handed over by a front object, and whether the
-  // request may have left the machine: a failure without that is told to the waiting front
-  // object at once.
-  std::unique_ptr<CEnCurso> enCursoHeld;
-  bool taken = false;
-  bool mayHaveLeft = false;
+  Dispensing dispensing(strIdPrescripcion);
   Trap(
       kSolicitud,
       [&] {
-        objLog().Writeln(Prefix() + kSolicitud + ":Iniciando la solicitud de dispensación " + id);
-        if (!enabled_) Raise(errInterfaceDisabled, kSolicitud);
-        // Nothing is read or written under an identifier that could leave the spool folders or
-        // break the audit file.
-        if (!IsValidPrescriptionId(id)) Raise(errInvalidPrescriptionId, kSolicitud);
-        if (events_ != nullptr) events_->AlIniciarSolicitudDispensacion();
-
-        platform::checkpoint::Reach("CExecutor.Inicio");
+        Begin(dispensing.id);
         CFileAdmin admin;
-        enCursoHeld = std::make_unique<CEnCurso>(id);
-        CEnCurso& enCurso = *enCursoHeld;
-        enCurso.set_Rechazo(errExportDispensing, kSolicitud);
-        // Whether the dispensing was handed over by a front object (it has a state); a request
-        // spooled by other means is performed on its own, as it always was.
-        bool handedOver = false;
-        {
-          CEnCurso::Paso paso(enCurso);
-          const std::string estado = enCurso.Estado();
-          if (estado.empty() || estado == CEnCurso::kLanzada) {
-            if (!enCurso.TomarEjecutor()) Raise(errDispensingInFlight, kSolicitud);
-            handedOver = !estado.empty();
-            if (handedOver) {
-              // The front object's token goes into the answer, which it takes by it.
-              enCurso.set_Ficha(enCurso.FichaGuardada());
-              enCurso.set_Estado(CEnCurso::kTomada);
-              taken = true;
-            }
-          } else if ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
-                     enCurso.EjecutorOcupado()) {
-            Raise(errDispensingInFlight, kSolicitud);
-          } else {
-            NotSent(enCurso, estado);
-            return;
-          }
-        }
-
+        if (!Take(dispensing)) return;
         xml::Document request;
-        if (!request.Load(admin.GetSendedPath() + id + ".xml")) Raise(errLoadXmlFile, kSolicitud);
-
+        if (!request.Load(admin.GetSendedPath() + dispensing.id + ".xml"))
+          Raise(errLoadXmlFile, kSolicitud);
         if (!ConectarServicio()) Raise(errConnectService, kSolicitud);
-
         platform::checkpoint::Reach("CExecutor.Conectado");
-        if (handedOver) {
-          // Decided in a step: once the front object has answered with a fallback, nothing goes
-          // out; once this says "enviada", the front object knows an answer may still come.
-          CEnCurso::Paso paso(enCurso);
-          const std::string estado = enCurso.Estado();
-          if (estado != CEnCurso::kTomada) {
-            taken = false;
-            NotSent(enCurso, estado);
-            return;
-          }
-          enCurso.set_Estado(CEnCurso::kEnviada);
-        }
-
-        objLog().Writeln(Prefix() + kSolicitud + ":Enviando mensaje SOAP 'PeticionDispensacion' " +
-                         id);
-        CAuditor& auditor = objAuditor();
-        admin.MakeAuditor();
-        auditor.Save(id, audMarkMsgSended, rcvNone, "");
-
-        std::optional<xml::NodeList> answer;
-        try {
-          mayHaveLeft = true;
-          answer =
-              soapClient_->Call("SolicitudDispensacion", request.documentElement().childNodes());
-        } catch (...) {
-          mayHaveLeft = soapClient_->RequestMayHaveLeft();
-          throw;
-        }
-
-        datosEnviados_ = true;
-        auditor.Save(id, audMarkMsgReceived, rcvNone, "");
-        CConfig& config = objConfig();
-        config.UpdateAndSaveSended();
-
-        if (!answer) Raise(errNodeListToResponse, kSolicitud);
-
-        objLog().Writeln(id + " " + "SolicitudDispensacion:Recibiendo mensaje SOAP " +
-                         "'RespuestaPeticion' " + id);
-        config.UpdateAndSaveReceived();
-        platform::checkpoint::Reach("CExecutor.Respuesta");
-
-        CRespuestaPeticion response;
-        if (!response.FromXML(*answer)) {
-          // The service answered: what it said is kept among the late answers, as it came.
-          KeepRawAnswer(admin, id, *answer);
-          Raise(errNodeListToResponse, kSolicitud);
-        }
-
-        // Named in the log where it ended, not under the name it was written with.
-        objLog().Writeln(
-            CRespuestaPeticion::GeneratedLine(Deliver(admin, enCurso, handedOver, response)));
-        platform::checkpoint::Reach("CExecutor.Entregada");
-
+        if (!MarkSending(dispensing)) return;
+        xml::NodeList answer = Send(dispensing, admin, request);
+        Store(dispensing, admin, answer);
         if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion();
         result = true;
       },
       options);
   CAuditor::Flush();
-  if (!result && taken && !mayHaveLeft) {
-    // After the marks are on the disk: the front object goes on from here.
-    try {
-      CEnCurso::Paso paso(*enCursoHeld);
-      const std::string estado = enCursoHeld->Estado();
-      if (estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada)
-        enCursoHeld->set_NoEnviada(objErrores().Errores());
-    } catch (...) {
-    }
-  }
-  enCursoHeld.reset();
+  // After the marks are on the disk: the front object goes on from here.
+  if (!result) TellNotSent(dispensing);
+  dispensing.enCurso.reset();
 
   errors.CopyTo(errores_);
   objTrace().WriteTrace(this, false, kSolicitud, convert::BoolText(result));
   return result;
+}
+
+void CExecutor::Begin(const std::string& id) {
+  objLog().Writeln(Prefix() + kSolicitud + ":Iniciando la solicitud de dispensación " + id);
+  if (!enabled_) Raise(errInterfaceDisabled, kSolicitud);
+  // Nothing is read or written under an identifier that could leave the spool folders or break
+  // the audit file.
+  if (!IsValidPrescriptionId(id)) Raise(errInvalidPrescriptionId, kSolicitud);
+  if (events_ != nullptr) events_->AlIniciarSolicitudDispensacion();
+  platform::checkpoint::Reach("CExecutor.Inicio");
+}
+
+bool CExecutor::Take(Dispensing& d) {
+  d.enCurso = std::make_unique<CEnCurso>(d.id);
+  CEnCurso& enCurso = *d.enCurso;
+  enCurso.set_Rechazo(errExportDispensing, kSolicitud);
+  CEnCurso::Paso paso(enCurso);
+  const std::string estado = enCurso.Estado();
+  const protocolo::Estado actual = protocolo::DeTexto(estado);
+  const bool otherAlive =
+      (actual == protocolo::Estado::Tomada || actual == protocolo::Estado::Enviada) &&
+      enCurso.EjecutorOcupado();
+  switch (protocolo::AlLlegar(actual, otherAlive)) {
+    case protocolo::Llegada::Tomar:
+      if (!enCurso.TomarEjecutor()) Raise(errDispensingInFlight, kSolicitud);
+      d.handedOver = actual != protocolo::Estado::Ninguno;
+      if (d.handedOver) {
+        // The front object's token goes into the answer, which it takes by it.
+        enCurso.set_Ficha(enCurso.FichaGuardada());
+        enCurso.Mover(protocolo::Actor::Ejecutor, actual, protocolo::Estado::Tomada);
+        d.taken = true;
+      }
+      return true;
+    case protocolo::Llegada::EnCurso:
+      Raise(errDispensingInFlight, kSolicitud);
+    case protocolo::Llegada::NoEnviar:
+      break;
+  }
+  NotSent(enCurso, estado);
+  return false;
+}
+
+bool CExecutor::MarkSending(Dispensing& d) {
+  if (!d.handedOver) return true;
+  // Decided in a step: once the front object has answered with a fallback, nothing goes out;
+  // once this says "enviada", the front object knows an answer may still come.
+  CEnCurso::Paso paso(*d.enCurso);
+  const std::string estado = d.enCurso->Estado();
+  if (estado != CEnCurso::kTomada) {
+    d.taken = false;
+    NotSent(*d.enCurso, estado);
+    return false;
+  }
+  d.enCurso->Mover(protocolo::Actor::Ejecutor, protocolo::Estado::Tomada,
+                   protocolo::Estado::Enviada);
+  return true;
+}
+
+xml::NodeList CExecutor::Send(Dispensing& d, CFileAdmin& admin, xml::Document& request) {
+  const std::string& id = d.id;
+  objLog().Writeln(Prefix() + kSolicitud + ":Enviando mensaje SOAP 'PeticionDispensacion' " + id);
+  CAuditor& auditor = objAuditor();
+  admin.MakeAuditor();
+  auditor.Save(id, audMarkMsgSended, rcvNone, "");
+
+  std::optional<xml::NodeList> answer;
+  try {
+    d.mayHaveLeft = true;
+    answer = soapClient_->Call("SolicitudDispensacion", request.documentElement().childNodes());
+  } catch (...) {
+    d.mayHaveLeft = soapClient_->RequestMayHaveLeft();
+    throw;
+  }
+
+  datosEnviados_ = true;
+  auditor.Save(id, audMarkMsgReceived, rcvNone, "");
+  CConfig& config = objConfig();
+  config.UpdateAndSaveSended();
+
+  if (!answer) Raise(errNodeListToResponse, kSolicitud);
+
+  objLog().Writeln(id + " " + "SolicitudDispensacion:Recibiendo mensaje SOAP " +
+                   "'RespuestaPeticion' " + id);
+  config.UpdateAndSaveReceived();
+  platform::checkpoint::Reach("CExecutor.Respuesta");
+  return std::move(*answer);
+}
+
+void CExecutor::Store(Dispensing& d, CFileAdmin& admin, xml::NodeList& answer) {
+  CRespuestaPeticion response;
+  if (!response.FromXML(answer)) {
+    // The service answered: what it said is kept among the late answers, as it came.
+    KeepRawAnswer(admin, d.id, answer);
+    Raise(errNodeListToResponse, kSolicitud);
+  }
+  // Named in the log where it ended, not under the name it was written with.
+  objLog().Writeln(
+      CRespuestaPeticion::GeneratedLine(Deliver(admin, *d.enCurso, d.handedOver, response)));
+  platform::checkpoint::Reach("CExecutor.Entregada");
+}
+
+void CExecutor::TellNotSent(Dispensing& d) noexcept {
+  if (!d.taken || d.mayHaveLeft) return;
+  try {
+    CEnCurso::Paso paso(*d.enCurso);
+    const protocolo::Estado estado = protocolo::DeTexto(d.enCurso->Estado());
+    if (estado == protocolo::Estado::Tomada || estado == protocolo::Estado::Enviada)
+      d.enCurso->set_NoEnviada(estado, objErrores().Errores());
+  } catch (...) {
+  }
 }
 
 }  // namespace PRESCORA_NS

@@ -18,6 +18,11 @@ namespace PRESCORA_NS {
 namespace platform::soap {
 class Client;
 }
+namespace platform::xml {
+class NodeList;
+class Document;
+}  // namespace platform::xml
+class CFileAdmin;
 class CEnCurso;
 
 // Events of the executor object. Override what you need; the object does not own the sink.
@@ -71,6 +76,16 @@ class PRESCORA_API CExecutor {
   // Initialises the SOAP client once, with the proxy and time-out settings.
   bool ConectarServicio() noexcept;
   void NotSent(CEnCurso& enCurso, const std::string& estado);
+  // The steps of SolicitudDispensacion, in their order.
+  struct Dispensing;
+  void Begin(const std::string& id);
+  // False when the dispensing is no longer this executor's to send.
+  bool Take(Dispensing& d);
+  bool MarkSending(Dispensing& d);
+  platform::xml::NodeList Send(Dispensing& d, CFileAdmin& admin, platform::xml::Document& request);
+  void Store(Dispensing& d, CFileAdmin& admin, platform::xml::NodeList& answer);
+  // A failure before the request could leave, told to the waiting front object.
+  void TellNotSent(Dispensing& d) noexcept;
   // What every message-log line of this object begins with.
   std::string Prefix() const;
   void LogLine(const std::string& text) noexcept;

@@ -77,18 +77,18 @@ void SetAsideEarlierAnswer(CFileAdmin& admin, const CEnCurso& enCurso) {
 // is closed, so that nothing of it goes out afterwards; when no executor can come any more (none
 // was started, or it has come and gone) the state is simply removed.
 void Close(CEnCurso& enCurso, bool found) {
+  using protocolo::Actor;
+  using protocolo::Estado;
   if (found) {
-    enCurso.set_Estado(CEnCurso::kEntregada);
+    // The token in the answer shows the executor took and sent it since this side wrote lanzada.
+    enCurso.Mover(Actor::Frente, Estado::Lanzada, Estado::Entregada);
     return;
   }
-  const std::string estado = enCurso.Estado();
-  if (estado == CEnCurso::kPreparada || estado == CEnCurso::kNoEnviada ||
-      ((estado == CEnCurso::kTomada || estado == CEnCurso::kEnviada) &&
-       !enCurso.EjecutorOcupado())) {
-    enCurso.BorrarEstado();
-    return;
-  }
-  enCurso.set_Estado(CEnCurso::kCerrada);
+  const Estado estado = protocolo::DeTexto(enCurso.Estado());
+  // Only a taken dispensing can have an executor to wait for.
+  const bool executorAlive =
+      (estado == Estado::Tomada || estado == Estado::Enviada) && enCurso.EjecutorOcupado();
+  enCurso.Mover(Actor::Frente, estado, protocolo::Cierre(estado, executorAlive), executorAlive);
 }
 
 }  // namespace
@@ -151,166 +151,51 @@ void CInterface::set_OpcionesLog(int32_t value) noexcept {
   objLog().set_Options(value);
 }
 
+// One request of the application while it is in flight.
+struct CInterface::Dispensing {
+  std::string id;
+  std::string sentFile;
+  std::string receivedFile;
+  std::unique_ptr<CEnCurso> enCurso;
+  bool owned = false;   // this request reserved the identifier
+  bool closed = false;  // and has chosen the response
+};
+
 CRespuestaPeticion CInterface::SolicitudDispensacion(
     CPeticionDispensacion& objPeticionDispensacion) noexcept {
   const ErrorsOfCall errors;
   CPeticionDispensacion& request = objPeticionDispensacion;
   CRespuestaPeticion response;
   bool failed = false;
-  std::unique_ptr<CEnCurso> enCurso;
-  bool owned = false;    // this request reserved the identifier
-  bool closed = false;   // and has chosen the response
+  Dispensing d;
   bool restart = false;  // a launcher may be wanted for the next request: started once all is done
   // A launcher being started in the background holds copies of this process's descriptors until
   // it is created, and with them the locks they carry: none is taken before that is over.
   if (nextLauncher_) nextLauncher_->FinishStart();
   envio_ = envNoEnviado;
   try {
-    std::string id;
-    std::string generatedPrefix;  // set when the identifier is generated
-    if (IsBlank(request.IDPrescripcion())) {
-      // Fields taken as they are; the pharmacy appears twice, as it always has.
-      generatedPrefix = "ITP" + request.IdFarmacia() + request.IdProvincia() +
-                        request.IdFarmacia() + request.IdUsuario() + request.TIS();
-      id = generatedPrefix + platform::clock::Format(platform::clock::Now(), "yyMMddHHmmss");
-      request.set_IDPrescripcion(id);
-    } else {
-      id = request.IDPrescripcion();
-    }
-
-    objTrace().WriteTrace(this, true, kSolicitud, "");
-    objLog().Writeln(std::string(kSolicitud) + ":Iniciando una solicitud de dispensación " + id);
-
-    if (!enabled_) Raise(errInterfaceDisabled, kSolicitud);
-    if (!request.RequiredFields()) Raise(errRequiredFields, kSolicitud);
-    // The identifier becomes file names, the launcher's argument and an audit section.
-    if (!IsValidPrescriptionId(id)) Raise(errInvalidPrescriptionId, kSolicitud);
-    // Reserved only once the request is accepted, so that a refused one costs no second.
-    if (!generatedPrefix.empty()) {
-      id = ReserveGeneratedId(generatedPrefix, kSolicitud);
-      request.set_IDPrescripcion(id);
-    }
-
+    d.id = AcceptRequest(request);
     CFileAdmin admin;
-    const std::string sentFile = admin.GetSendedPath() + request.IDPrescripcion() + ".xml";
-    const std::string receivedFile = admin.GetReceivedPath() + request.IDPrescripcion() + ".xml";
-
-    // One identifier (letter case aside) is never in flight twice: another request of it, or its
-    // executor, still at work refuses this one before anything is written.
-    enCurso = std::make_unique<CEnCurso>(id);
-    enCurso->set_Rechazo(errExportRequest, kSolicitud);
-    ficha_.clear();
-    ajenaAvisada_ = false;
-    {
-      CEnCurso::Paso paso(*enCurso);
-      if (!enCurso->TomarFrente() || enCurso->EjecutorOcupado())
-        Raise(errDispensingInFlight, kSolicitud);
-      SetAsideEarlierAnswer(admin, *enCurso);
-      admin.MakeSended();
-      enCurso->set_Ficha(platform::files::RandomToken());
-      ficha_ = enCurso->Ficha();
-      enCurso->set_Estado(CEnCurso::kPreparada);
-      owned = true;
-    }
-
-    CAuditor& auditor = objAuditor();
-    admin.MakeAuditor();
-    auditor.Save(id, audHeader, rcvNone, "");
-
-    if (!request.ToXMLFile(sentFile)) Raise(errExportRequest, kSolicitud);
-
-    auditor.Save(id, audMarkPetitionDone, rcvNone, "");
-
-    {
-      CEnCurso::Paso paso(*enCurso);
-      enCurso->set_Estado(CEnCurso::kLanzada);
-    }
-
-    if (events_ != nullptr) events_->AlIniciarSolicitudDispensacion(request.IDPrescripcion());
-
-    // The argument travels as one piece; the launcher itself cuts it at the first space.
-    const std::string program = admin.GetDllPath() + "executor.exe";
-    if (!admin.ExistExecutorFile()) Raise(errExecutorNotFound, kSolicitud);
-    // The launcher started ahead of need takes the request; without one, it starts now.
-    const std::string argument = "IDPres=" + id;
-    envio_ = envSinRespuesta;
-    if (!nextLauncher_ || !nextLauncher_->Release(argument))
-      platform::process::StartDetached(program, {argument});
-
-    bool found = WaitResponse(id, enCurso.get());
+    d.sentFile = admin.GetSendedPath() + request.IDPrescripcion() + ".xml";
+    d.receivedFile = admin.GetReceivedPath() + request.IDPrescripcion() + ".xml";
+    Reserve(d, admin);
+    WriteRequest(d, admin, request);
+    Launch(d, admin, request);
+    bool found = WaitResponse(d.id, d.enCurso.get());
     platform::checkpoint::Reach("CInterface.EsperaTerminada");
-    {
-      // The last look and the fallback mark in one step: the executor, in its own step, either has
-      // put the answer where this look finds it, or will find the dispensing closed and neither
-      // send it nor leave its answer in Recibidos.
-      CEnCurso::Paso paso(*enCurso);
-      // Looked at again in the step: what was found may have been replaced since.
-      found = AnswerArrived(admin, id);
-      if (found) {
-        envio_ = envRespondido;
-      } else if (enCurso->Estado() == CEnCurso::kNoEnviada) {
-        // The application gets the usual fallback, and the executor's reasons in Errores.
-        envio_ = envNoEnviado;
-        for (const CErrorItem& item : enCurso->ErroresNoEnviada()) objErrores().AddError2(item);
-      }
-      Close(*enCurso, found);
-      closed = true;
-    }
-
-    ResponseTypeEnum type;
-    std::string fileToRead;
-    if (found) {
-      type = rspReceived;
-      fileToRead = receivedFile;
-      auditor.Save(id, audSetResponse, rcvService, "");
-    } else if (admin.ExistDefaultResponseFile()) {
-      type = rspDefault;
-      fileToRead = admin.DefaultResponseFile();
-      auditor.Save(id, audSetResponse, rcvXML, "");
-    } else {
-      type = rspInternal;
-      response.SetInternalResponse(true);
-      auditor.Save(id, audSetResponse, rcvInternal, "");
-    }
-    if (!fileToRead.empty()) response.FromXMLFile(fileToRead);
-
-    std::string text;
-    if (response.m_intNAvisos() > 0) {
-      text = FirstItem(response.m_colCodigoAviso()) + "." + FirstItem(response.m_colTextoAviso());
-    } else if (response.m_intNMotivosRechazo() > 0) {
-      text = FirstItem(response.m_colCodigoMotivosRechazo()) + "." +
-             FirstItem(response.m_colTextoMotivosRechazo());
-    } else {
-      text = "No se puede interpretar la respuesta recibida";
-    }
-    auditor.Save(id, audSetTextResponse, rcvNone, text);
-
-    const CConfig& config = objConfig();
-    if (config.EliminarXMLPeticion() != 0) admin.DeleteFromSended(id);
-    if (type == rspReceived && config.EliminarXMLRespuesta() != 0 && admin.DeleteFromReceived(id)) {
-      // Nothing is left to tell apart: the state of a delivered answer is kept only beside the
-      // file it speaks of.
-      CEnCurso::Paso paso(*enCurso);
-      enCurso->BorrarEstado();
-    }
-
+    found = Settle(d, admin);
+    const ResponseTypeEnum type = ReadResponse(d, admin, found, response);
+    RemoveSpooledFiles(d, admin, type);
     if (events_ != nullptr) events_->AlTerminarSolicitudDispensacion(found, type);
     restart = true;
   } catch (...) {
     HandleFailure(kSolicitud, std::current_exception());
     failed = true;
     response.SetInternalResponse(false);
-    // The application gets the error response: the dispensing must not go out after it.
-    if (owned && !closed) {
-      try {
-        CEnCurso::Paso paso(*enCurso);
-        if (enCurso->Estado() != CEnCurso::kEntregada) Close(*enCurso, false);
-      } catch (...) {
-      }
-    }
+    CloseAfterFailure(d);
   }
   CAuditor::Flush();
-  enCurso.reset();
+  d.enCurso.reset();
   ficha_.clear();
   // After this request's locks are let go: the new process must not hold copies of them.
   if (restart) StartNextLauncher();
@@ -319,6 +204,151 @@ CRespuestaPeticion CInterface::SolicitudDispensacion(
   response.set_DatosValidos(!failed);
   objTrace().WriteTrace(this, false, kSolicitud, platform::convert::BoolText(!failed));
   return response;
+}
+
+std::string CInterface::AcceptRequest(CPeticionDispensacion& request) {
+  std::string id;
+  std::string generatedPrefix;  // set when the identifier is generated
+  if (IsBlank(request.IDPrescripcion())) {
+    // Fields taken as they are; the pharmacy appears twice, as it always has.
+    generatedPrefix = "ITP" + request.IdFarmacia() + request.IdProvincia() + request.IdFarmacia() +
+                      request.IdUsuario() + request.TIS();
+    id = generatedPrefix + platform::clock::Format(platform::clock::Now(), "yyMMddHHmmss");
+    request.set_IDPrescripcion(id);
+  } else {
+    id = request.IDPrescripcion();
+  }
+
+  objTrace().WriteTrace(this, true, kSolicitud, "");
+  objLog().Writeln(std::string(kSolicitud) + ":Iniciando una solicitud de dispensación " + id);
+
+  if (!enabled_) Raise(errInterfaceDisabled, kSolicitud);
+  if (!request.RequiredFields()) Raise(errRequiredFields, kSolicitud);
+  // The identifier becomes file names, the launcher's argument and an audit section.
+  if (!IsValidPrescriptionId(id)) Raise(errInvalidPrescriptionId, kSolicitud);
+  // Reserved only once the request is accepted, so that a refused one costs no second.
+  if (!generatedPrefix.empty()) {
+    id = ReserveGeneratedId(generatedPrefix, kSolicitud);
+    request.set_IDPrescripcion(id);
+  }
+  return id;
+}
+
+void CInterface::Reserve(Dispensing& d, CFileAdmin& admin) {
+  // One identifier (letter case aside) is never in flight twice: another request of it, or its
+  // executor, still at work refuses this one before anything is written.
+  d.enCurso = std::make_unique<CEnCurso>(d.id);
+  CEnCurso& enCurso = *d.enCurso;
+  enCurso.set_Rechazo(errExportRequest, kSolicitud);
+  ficha_.clear();
+  ajenaAvisada_ = false;
+  CEnCurso::Paso paso(enCurso);
+  if (!enCurso.TomarFrente() || enCurso.EjecutorOcupado()) Raise(errDispensingInFlight, kSolicitud);
+  SetAsideEarlierAnswer(admin, enCurso);
+  admin.MakeSended();
+  enCurso.set_Ficha(platform::files::RandomToken());
+  ficha_ = enCurso.Ficha();
+  enCurso.Mover(protocolo::Actor::Frente, protocolo::Estado::Desconocido,
+                protocolo::Estado::Preparada);
+  d.owned = true;
+}
+
+void CInterface::WriteRequest(Dispensing& d, CFileAdmin& admin, CPeticionDispensacion& request) {
+  CAuditor& auditor = objAuditor();
+  admin.MakeAuditor();
+  auditor.Save(d.id, audHeader, rcvNone, "");
+  if (!request.ToXMLFile(d.sentFile)) Raise(errExportRequest, kSolicitud);
+  auditor.Save(d.id, audMarkPetitionDone, rcvNone, "");
+  CEnCurso::Paso paso(*d.enCurso);
+  d.enCurso->Mover(protocolo::Actor::Frente, protocolo::Estado::Preparada,
+                   protocolo::Estado::Lanzada);
+}
+
+void CInterface::Launch(Dispensing& d, CFileAdmin& admin, CPeticionDispensacion& request) {
+  if (events_ != nullptr) events_->AlIniciarSolicitudDispensacion(request.IDPrescripcion());
+  // The argument travels as one piece; the launcher itself cuts it at the first space.
+  const std::string program = admin.GetDllPath() + "executor.exe";
+  if (!admin.ExistExecutorFile()) Raise(errExecutorNotFound, kSolicitud);
+  // The launcher started ahead of need takes the request; without one, it starts now.
+  const std::string argument = "IDPres=" + d.id;
+  envio_ = envSinRespuesta;
+  if (!nextLauncher_ || !nextLauncher_->Release(argument))
+    platform::process::StartDetached(program, {argument});
+}
+
+bool CInterface::Settle(Dispensing& d, CFileAdmin& admin) {
+  // The last look and the fallback mark in one step: the executor, in its own step, either has
+  // put the answer where this look finds it, or will find the dispensing closed and neither send
+  // it nor leave its answer in Recibidos.
+  CEnCurso::Paso paso(*d.enCurso);
+  // Looked at again in the step: what was found may have been replaced since.
+  const bool found = AnswerArrived(admin, d.id);
+  if (found) {
+    envio_ = envRespondido;
+  } else if (d.enCurso->Estado() == CEnCurso::kNoEnviada) {
+    // The application gets the usual fallback, and the executor's reasons in Errores.
+    envio_ = envNoEnviado;
+    for (const CErrorItem& item : d.enCurso->ErroresNoEnviada()) objErrores().AddError2(item);
+  }
+  Close(*d.enCurso, found);
+  d.closed = true;
+  return found;
+}
+
+ResponseTypeEnum CInterface::ReadResponse(const Dispensing& d, CFileAdmin& admin, bool found,
+                                          CRespuestaPeticion& response) {
+  const std::string& id = d.id;
+  CAuditor& auditor = objAuditor();
+  ResponseTypeEnum type;
+  std::string fileToRead;
+  if (found) {
+    type = rspReceived;
+    fileToRead = d.receivedFile;
+    auditor.Save(id, audSetResponse, rcvService, "");
+  } else if (admin.ExistDefaultResponseFile()) {
+    type = rspDefault;
+    fileToRead = admin.DefaultResponseFile();
+    auditor.Save(id, audSetResponse, rcvXML, "");
+  } else {
+    type = rspInternal;
+    response.SetInternalResponse(true);
+    auditor.Save(id, audSetResponse, rcvInternal, "");
+  }
+  if (!fileToRead.empty()) response.FromXMLFile(fileToRead);
+
+  std::string text;
+  if (response.m_intNAvisos() > 0) {
+    text = FirstItem(response.m_colCodigoAviso()) + "." + FirstItem(response.m_colTextoAviso());
+  } else if (response.m_intNMotivosRechazo() > 0) {
+    text = FirstItem(response.m_colCodigoMotivosRechazo()) + "." +
+           FirstItem(response.m_colTextoMotivosRechazo());
+  } else {
+    text = "No se puede interpretar la respuesta recibida";
+  }
+  auditor.Save(id, audSetTextResponse, rcvNone, text);
+  return type;
+}
+
+void CInterface::RemoveSpooledFiles(Dispensing& d, CFileAdmin& admin, ResponseTypeEnum type) {
+  const CConfig& config = objConfig();
+  if (config.EliminarXMLPeticion() != 0) admin.DeleteFromSended(d.id);
+  if (type == rspReceived && config.EliminarXMLRespuesta() != 0 && admin.DeleteFromReceived(d.id)) {
+    // Nothing is left to tell apart: the state of a delivered answer is kept only beside the
+    // file it speaks of.
+    CEnCurso::Paso paso(*d.enCurso);
+    d.enCurso->Mover(protocolo::Actor::Frente, protocolo::Estado::Entregada,
+                     protocolo::Estado::Ninguno);
+  }
+}
+
+void CInterface::CloseAfterFailure(Dispensing& d) noexcept {
+  // The application gets the error response: the dispensing must not go out after it.
+  if (!d.owned || d.closed) return;
+  try {
+    CEnCurso::Paso paso(*d.enCurso);
+    if (d.enCurso->Estado() != CEnCurso::kEntregada) Close(*d.enCurso, false);
+  } catch (...) {
+  }
 }
 
 // The launcher loads the library and its dependencies before it does anything, which is most of

@@ -124,6 +124,19 @@ class PRESCORA_API CInterface {
   bool ajenaAvisada_ = false;
   // Whether this dispensing's answer is in Recibidos: the file is there and carries the token.
   bool AnswerArrived(CFileAdmin& admin, const std::string& id);
+  // The steps of SolicitudDispensacion, in their order.
+  struct Dispensing;
+  // The identifier, given or generated, once the request is accepted.
+  std::string AcceptRequest(CPeticionDispensacion& request);
+  void Reserve(Dispensing& d, CFileAdmin& admin);
+  void WriteRequest(Dispensing& d, CFileAdmin& admin, CPeticionDispensacion& request);
+  void Launch(Dispensing& d, CFileAdmin& admin, CPeticionDispensacion& request);
+  // The last look for the answer and the close of the dispensing, in one step.
+  bool Settle(Dispensing& d, CFileAdmin& admin);
+  ResponseTypeEnum ReadResponse(const Dispensing& d, CFileAdmin& admin, bool found,
+                                CRespuestaPeticion& response);
+  void RemoveSpooledFiles(Dispensing& d, CFileAdmin& admin, ResponseTypeEnum type);
+  void CloseAfterFailure(Dispensing& d) noexcept;
 };
 
 }  // namespace PRESCORA_NS

@@ -86,7 +86,7 @@ TEST_F(RecordsTest, NotSentCarriesTheExecutorsErrorsWhole) {
   connect.set_Number(32010);
   connect.set_Source("CExecutor.SolicitudDispensacion");
   connect.set_Description("No se puede conectar con el servicio web");
-  enCurso.set_NoEnviada({refused, connect});
+  enCurso.set_NoEnviada(ns::protocolo::Estado::Enviada, {refused, connect});
 
   EXPECT_EQ(enCurso.Estado(), CEnCurso::kNoEnviada);
   const std::vector<ns::CErrorItem> read = enCurso.ErroresNoEnviada();
