@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -102,6 +103,13 @@ bool WriteOver(const std::string& path, std::string_view text);
 // moving a file of the same name at the same moment. Returns the name given (without the folder).
 std::string MoveWithoutReplacing(const std::string& from, const std::string& folder,
                                  const std::string& stem, const std::string& extension);
+
+// The largest write that never lands half done: one within a single aligned block of this size
+// keeping the file's length. It rests on the disk writing a sector (512 bytes, the smallest one
+// any disk has; a larger sector holds whole aligned 512-byte blocks) whole or not at all when
+// the power fails, and on the kernel copying such a write, which never crosses a page, into the
+// page cache whole even when the writer is killed during it.
+inline constexpr std::size_t kAtomicWrite = 512;
 
 // Locks of one lock file, held per opened file (open file description locks): two objects of one
 // process exclude each other as two processes do; a lock goes with the object, or with the process

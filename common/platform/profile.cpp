@@ -264,19 +264,18 @@ struct ReadTogetherAccess {
 namespace {
 
 // Writes over the few bytes in which `now` differs from `before`, the file's content as read,
-// when both have one length and those bytes lie in one sector of the disk: a write the disk makes
-// whole or not at all, which leaves every other byte of the file where it is. Not flushed. False,
-// and nothing written, otherwise.
+// when both have one length and those bytes lie in one block of files::kAtomicWrite: a write
+// made whole or not at all, which leaves every other byte of the file where it is. Not flushed.
+// False, and nothing written, otherwise.
 bool WriteDifferenceInPlace(const std::string& path, const std::string& before,
                             const std::string& now) {
-  constexpr std::size_t kSector = 512;
   if (before.size() != now.size()) return false;
   std::size_t first = 0;
   while (first < now.size() && before[first] == now[first]) ++first;
   if (first == now.size()) return true;
   std::size_t last = now.size() - 1;
   while (before[last] == now[last]) --last;
-  if (first / kSector != last / kSector) return false;
+  if (first / files::kAtomicWrite != last / files::kAtomicWrite) return false;
   int fd = files::OpenRegular(path, O_WRONLY);
   if (fd < 0) return false;
   struct stat st {};

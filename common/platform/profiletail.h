@@ -19,6 +19,9 @@
 //
 // The first section of a name is the one readers take; the file written here never holds two
 // sections of one name, and in a file that does, the last one is the one read and written.
+//
+// The index, the journal and the line scanning live apart (auditindex, auditjournal, auditscan);
+// the bytes of the index and journal files are described in docs/formatos.md.
 #pragma once
 
 #include <cstddef>
