@@ -33,9 +33,10 @@ std::string ProxySettings::Name() const {
 
 bool Exempt(const Url& url, const std::string& list) {
   if (Trim(list) == "*") return true;
-  unsigned char address[16];
+  unsigned char address[16] = {};
   const int family = url.ipv6 ? AF_INET6 : IsAddress(AF_INET, url.host, address) ? AF_INET : 0;
-  if (family) IsAddress(family, url.host, address);
+  // A bracketed host that is no address has none to compare: no entry but "*" exempts it.
+  if (family && !IsAddress(family, url.host, address)) return false;
   std::string name = url.host;
   if (!family && !name.empty() && name.back() == '.') name.pop_back();
   std::size_t at = 0;
