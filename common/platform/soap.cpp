@@ -30,29 +30,21 @@
 #include <vector>
 
 #include "common/platform/errors.h"
+#include "common/platform/soapbase.h"
+#include "common/platform/soapdescription.h"
+#include "common/platform/soapenvelope.h"
+#include "common/platform/soaproute.h"
+#include "common/platform/soapurl.h"
 #include "common/platform/text.h"
 
 namespace PRESCORA_NS::platform::soap {
 
 namespace {
 
-constexpr const char* kSource = "SoapClient";
-constexpr const char* kNsWsdl = "http://schemas.xmlsoap.org/wsdl/";
-constexpr const char* kNsWsdlSoap = "http://schemas.xmlsoap.org/wsdl/soap/";
-constexpr const char* kNsEnvelope = "http://schemas.xmlsoap.org/soap/envelope/";
-constexpr const char* kNsEncoding = "http://schemas.xmlsoap.org/soap/encoding/";
-constexpr const char* kNsXsi = "http://www.w3.org/2001/XMLSchema-instance";
-constexpr const char* kNsXsd = "http://www.w3.org/2001/XMLSchema";
 constexpr int32_t kDefaultTimeoutMs = 30000;
-constexpr int32_t kDefaultProxyPort = 8080;
 // Answers and descriptions larger than this are not the service's: refusing them bounds memory.
 // The largest honest answer, a retrieval of 10,000 prescriptions, is about 5 MB.
 constexpr int32_t kDefaultMaxResponseBytes = 16 * 1024 * 1024;
-constexpr const char* kMask = "********";
-
-[[noreturn]] void Fail(int32_t number, std::string description) {
-  throw Failure(number, kSource, std::move(description));
-}
 
 // Set by KeepExchangesOnOneThread: exchanges on the main thread start no thread of their own.
 std::atomic<bool> oneThread{false};
@@ -100,234 +92,6 @@ void Prepare() noexcept {
 }
 
 namespace {
-
-const char* C(const xmlChar* s) {
-  return reinterpret_cast<const char*>(s);
-}
-const xmlChar* X(const char* s) {
-  return reinterpret_cast<const xmlChar*>(s);
-}
-std::string S(const xmlChar* s) {
-  return s ? std::string(C(s)) : std::string();
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-bool IStartsWith(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
-}
-
-std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return std::string(s.substr(b, e - b));
-}
-
-// Only the spaces around an attribute: a parser has already turned the line breaks and tabs
-// written in it into spaces, so what remains of them came as character references.
-std::string TrimSpaces(std::string_view s) {
-  const std::size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  return std::string(s.substr(b, s.find_last_not_of(' ') - b + 1));
-}
-
-// Whether an address may go into a request line: no control character and no white space, so
-// that none can end the line and start a header or a second request.
-bool Clean(std::string_view address) {
-  return std::none_of(address.begin(), address.end(),
-                      [](unsigned char c) { return c <= ' ' || c == 0x7f; });
-}
-
-// The URL without its user information, for messages.
-std::string RedactUrl(const std::string& url) {
-  return text::MaskUserInfo(url);
-}
-
-// ---- Elements of a description or an answer ----
-
-bool Is(xmlNodePtr n, const char* ns, const char* local) {
-  if (!n || n->type != XML_ELEMENT_NODE || std::strcmp(C(n->name), local) != 0) return false;
-  if (!ns) return true;
-  return n->ns && n->ns->href && std::strcmp(C(n->ns->href), ns) == 0;
-}
-
-std::vector<xmlNodePtr> Children(xmlNodePtr parent, const char* ns, const char* local) {
-  std::vector<xmlNodePtr> out;
-  if (!parent) return out;
-  for (xmlNodePtr c = parent->children; c; c = c->next)
-    if (Is(c, ns, local)) out.push_back(c);
-  return out;
-}
-
-xmlNodePtr Child(xmlNodePtr parent, const char* ns, const char* local) {
-  auto all = Children(parent, ns, local);
-  return all.empty() ? nullptr : all.front();
-}
-
-xmlNodePtr FirstElement(xmlNodePtr parent) {
-  if (!parent) return nullptr;
-  for (xmlNodePtr c = parent->children; c; c = c->next)
-    if (c->type == XML_ELEMENT_NODE) return c;
-  return nullptr;
-}
-
-// An attribute without namespace.
-std::string Attr(xmlNodePtr n, const char* name) {
-  if (!n) return {};
-  xmlChar* v = xmlGetNoNsProp(n, X(name));
-  std::string out = S(v);
-  xmlFree(v);
-  return out;
-}
-
-bool HasAttr(xmlNodePtr n, const char* name) {
-  return n && xmlHasNsProp(n, X(name), nullptr);
-}
-
-std::string Content(xmlNodePtr n) {
-  if (!n) return {};
-  xmlChar* v = xmlNodeGetContent(n);
-  std::string out = S(v);
-  xmlFree(v);
-  return out;
-}
-
-struct QName {
-  std::string ns;
-  std::string local;
-  std::string prefix;
-};
-
-// A prefixed name resolved against the declarations in scope at `context`.
-QName Resolve(xmlNodePtr context, const std::string& text) {
-  QName q;
-  const std::size_t colon = text.find(':');
-  q.local = colon == std::string::npos ? text : text.substr(colon + 1);
-  q.prefix = colon == std::string::npos ? std::string() : text.substr(0, colon);
-  xmlNsPtr ns =
-      xmlSearchNs(context->doc, context, q.prefix.empty() ? nullptr : X(q.prefix.c_str()));
-  if (ns) q.ns = S(ns->href);
-  return q;
-}
-
-struct Part {
-  std::string name;
-  QName type;     // the part's type, for the encoded forms
-  QName element;  // the part's element, for the literal document form
-};
-
-struct Operation {
-  std::string name;
-  std::string style;  // "rpc" or "document"
-  std::string use;    // "encoded" or "literal"
-  std::string ns;
-  std::string encodingStyle;
-  std::string soapAction;
-  std::vector<Part> parts;
-};
-
-struct Description {
-  std::string address;
-  std::vector<Operation> operations;
-};
-
-// The elements by their name attribute, the first of each name, for lookups in constant time: a
-// description of thousands of operations is read in time linear in its size.
-using ByName = std::unordered_map<std::string, xmlNodePtr>;
-
-ByName Index(const std::vector<xmlNodePtr>& nodes) {
-  ByName index;
-  index.reserve(nodes.size());
-  for (xmlNodePtr n : nodes) index.emplace(Attr(n, "name"), n);
-  return index;
-}
-
-xmlNodePtr Named(const ByName& index, const std::string& name) {
-  const auto found = index.find(name);
-  return found == index.end() ? nullptr : found->second;
-}
-
-// `expired` is asked now and then, and raises when the time for the reading is up.
-template <typename Expired>
-Description ReadDescription(xml::Document& doc, const std::string& where, const Expired& expired) {
-  xmlNodePtr root = doc.documentElement().raw();
-  if (!Is(root, kNsWsdl, "definitions"))
-    Fail(errSoapDescriptionInvalid,
-         "El documento " + where + " no es una descripción de servicio WSDL 1.1");
-  const std::string targetNs = Attr(root, "targetNamespace");
-  const ByName messages = Index(Children(root, kNsWsdl, "message"));
-  const ByName portTypes = Index(Children(root, kNsWsdl, "portType"));
-  const ByName bindings = Index(Children(root, kNsWsdl, "binding"));
-  expired();
-
-  // The first port with a SOAP 1.1 address, and its binding.
-  Description d;
-  xmlNodePtr binding = nullptr;
-  for (xmlNodePtr service : Children(root, kNsWsdl, "service")) {
-    for (xmlNodePtr port : Children(service, kNsWsdl, "port")) {
-      xmlNodePtr address = Child(port, kNsWsdlSoap, "address");
-      if (!address) continue;
-      xmlNodePtr b = Named(bindings, Resolve(port, Attr(port, "binding")).local);
-      if (!b || !Child(b, kNsWsdlSoap, "binding")) continue;
-      d.address = TrimSpaces(Attr(address, "location"));
-      binding = b;
-      break;
-    }
-    if (binding) break;
-  }
-  if (!binding || d.address.empty())
-    Fail(errSoapDescriptionInvalid,
-         "La descripción de servicio " + where + " no tiene ningún puerto SOAP 1.1 con dirección");
-  if (!Clean(d.address))
-    Fail(errSoapDescriptionInvalid, "La dirección del servicio en la descripción " + where +
-                                        " contiene caracteres de control o espacios");
-
-  std::string bindingStyle = Attr(Child(binding, kNsWsdlSoap, "binding"), "style");
-  if (bindingStyle.empty()) bindingStyle = "document";
-  xmlNodePtr portType = Named(portTypes, Resolve(binding, Attr(binding, "type")).local);
-  const ByName abstract = Index(Children(portType, kNsWsdl, "operation"));
-
-  std::size_t seen = 0;
-  for (xmlNodePtr bop : Children(binding, kNsWsdl, "operation")) {
-    if (++seen % 512 == 0) expired();
-    Operation op;
-    op.name = Attr(bop, "name");
-    if (op.name.empty()) continue;
-    xmlNodePtr soapOp = Child(bop, kNsWsdlSoap, "operation");
-    op.soapAction = Attr(soapOp, "soapAction");
-    op.style = Attr(soapOp, "style");
-    if (op.style.empty()) op.style = bindingStyle;
-    xmlNodePtr body = Child(Child(bop, kNsWsdl, "input"), kNsWsdlSoap, "body");
-    op.use = Attr(body, "use");
-    if (op.use.empty()) op.use = "literal";
-    op.ns = HasAttr(body, "namespace") ? Attr(body, "namespace") : targetNs;
-    op.encodingStyle = Trim(Attr(body, "encodingStyle"));
-    if (op.encodingStyle.find(' ') != std::string::npos)
-      op.encodingStyle.resize(op.encodingStyle.find(' '));
-    if (op.encodingStyle.empty()) op.encodingStyle = kNsEncoding;
-
-    // The input message of the abstract operation, and its parts.
-    xmlNodePtr aop = Named(abstract, op.name);
-    xmlNodePtr input = Child(aop, kNsWsdl, "input");
-    xmlNodePtr message =
-        input ? Named(messages, Resolve(input, Attr(input, "message")).local) : nullptr;
-    for (xmlNodePtr p : Children(message, kNsWsdl, "part")) {
-      Part part;
-      part.name = Attr(p, "name");
-      if (HasAttr(p, "type")) part.type = Resolve(p, Attr(p, "type"));
-      if (HasAttr(p, "element")) part.element = Resolve(p, Attr(p, "element"));
-      op.parts.push_back(std::move(part));
-    }
-    d.operations.push_back(std::move(op));
-  }
-  return d;
-}
 
 // ---- Property values ----
 
@@ -390,202 +154,6 @@ std::string Charset(const std::string& contentType) {
   return value;
 }
 
-// ---- Addresses ----
-
-std::string PercentDecode(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-struct Url {
-  std::string scheme;  // lower case
-  std::string host;    // an IPv6 address without its brackets
-  bool ipv6 = false;
-  int port = 0;
-  bool hasUser = false;
-  std::string user, password;  // decoded
-  std::string path;            // with the query; "/" when none
-
-  std::string Host() const { return ipv6 ? "[" + host + "]" : host; }
-  std::string Origin() const { return scheme + "://" + Host() + ":" + std::to_string(port); }
-  // The Host header: the port only when it is not the scheme's own.
-  std::string HostHeader() const {
-    const bool usual = (scheme == "http" && port == 80) || (scheme == "https" && port == 443);
-    return usual ? Host() : Host() + ":" + std::to_string(port);
-  }
-};
-
-int DefaultPort(const std::string& scheme) {
-  return scheme == "https" ? 443 : 80;
-}
-
-// scheme://[user[:password]@]host[:port][/path][?query][#fragment]. Without a scheme,
-// `defaultScheme` applies (proxies); `defaultPort` 0 takes the scheme's own.
-bool ParseUrl(std::string_view text, Url& url, const char* defaultScheme = nullptr,
-              int defaultPort = 0) {
-  if (!Clean(text)) return false;
-  std::string_view rest = text;
-  const std::size_t sep = rest.find("://");
-  if (sep != std::string_view::npos) {
-    url.scheme = std::string(rest.substr(0, sep));
-    rest.remove_prefix(sep + 3);
-  } else if (defaultScheme) {
-    url.scheme = defaultScheme;
-  } else {
-    return false;
-  }
-  std::transform(url.scheme.begin(), url.scheme.end(), url.scheme.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-  rest.remove_prefix(authority.size());
-  std::string_view path = rest.substr(0, rest.find('#'));
-  url.path = path.empty() ? "/" : path[0] == '?' ? "/" + std::string(path) : std::string(path);
-
-  const std::size_t at = authority.rfind('@');
-  if (at != std::string_view::npos) {
-    const std::string_view info = authority.substr(0, at);
-    const std::size_t colon = info.find(':');
-    url.hasUser = true;
-    url.user = PercentDecode(info.substr(0, colon));
-    if (colon != std::string_view::npos) url.password = PercentDecode(info.substr(colon + 1));
-    authority.remove_prefix(at + 1);
-  }
-  std::string_view port;
-  if (!authority.empty() && authority[0] == '[') {
-    const std::size_t close = authority.find(']');
-    if (close == std::string_view::npos) return false;
-    url.host = std::string(authority.substr(1, close - 1));
-    url.ipv6 = true;
-    authority.remove_prefix(close + 1);
-    if (!authority.empty() && authority[0] != ':') return false;
-    if (!authority.empty()) port = authority.substr(1);
-  } else {
-    const std::size_t colon = authority.find(':');
-    url.host = std::string(authority.substr(0, colon));
-    if (colon != std::string_view::npos) port = authority.substr(colon + 1);
-  }
-  if (url.host.empty() ||
-      std::any_of(url.host.begin(), url.host.end(), [](unsigned char c) { return c <= ' '; }))
-    return false;
-  url.port = defaultPort ? defaultPort : DefaultPort(url.scheme);
-  if (!port.empty()) {
-    if (port.size() > 5 ||
-        !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
-      return false;
-    url.port = std::stoi(std::string(port));
-    if (url.port < 1 || url.port > 65535) return false;
-  }
-  return true;
-}
-
-// The address a redirection leads to, from the one that answered it.
-std::string Follow(const Url& from, std::string location) {
-  location = Trim(location);
-  const std::size_t colon = location.find(':');
-  if (colon != std::string::npos && colon > 0 && location.find_first_of("/?#") > colon &&
-      std::all_of(location.begin(), location.begin() + static_cast<long>(colon), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-      }))
-    return location;
-  if (location.rfind("//", 0) == 0) return from.scheme + ":" + location;
-  const std::string origin = from.scheme + "://" + from.HostHeader();
-  const std::string path = from.path.substr(0, from.path.find('?'));
-  if (!location.empty() && location[0] == '?') return origin + path + location;
-  std::string merged = !location.empty() && location[0] == '/'
-                           ? location
-                           : path.substr(0, path.rfind('/') + 1) + location;
-  // "." and ".." segments resolved, as a browser would before asking.
-  const std::size_t end = std::min(merged.find_first_of("?#"), merged.size());
-  std::vector<std::string> segments;
-  std::size_t at = 1;
-  while (at <= end) {
-    std::size_t slash = merged.find('/', at);
-    if (slash == std::string::npos || slash > end) slash = end;
-    const std::string segment = merged.substr(at, slash - at);
-    const bool last = slash == end;
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-      if (last) segments.emplace_back();
-    } else if (segment == ".") {
-      if (last) segments.emplace_back();
-    } else {
-      segments.push_back(segment);
-    }
-    at = slash + 1;
-  }
-  std::string clean;
-  for (const std::string& segment : segments) clean += "/" + segment;
-  return origin + (clean.empty() ? "/" : clean) + merged.substr(end);
-}
-
-bool IsAddress(int family, const std::string& text, unsigned char* out) {
-  return inet_pton(family, text.c_str(), out) == 1;
-}
-
-// Whether the environment's no_proxy list exempts `url`'s host, by the rules curl applies: "*"
-// for every host; a name matches itself and its subdomains (leading and trailing dots ignored);
-// an address matches an address or a network in CIDR form.
-bool Exempt(const Url& url, const std::string& list) {
-  if (Trim(list) == "*") return true;
-  unsigned char address[16];
-  const int family = url.ipv6 ? AF_INET6 : IsAddress(AF_INET, url.host, address) ? AF_INET : 0;
-  if (family) IsAddress(family, url.host, address);
-  std::string name = url.host;
-  if (!family && !name.empty() && name.back() == '.') name.pop_back();
-  std::size_t at = 0;
-  while (at < list.size()) {
-    const std::size_t end = list.find_first_of(", \t", at);
-    std::string token = list.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    at = end == std::string::npos ? list.size() : end + 1;
-    if (token.empty()) continue;
-    if (!family) {
-      if (token.back() == '.') token.pop_back();
-      if (!token.empty() && token[0] == '.') token.erase(0, 1);
-      if (token.empty()) continue;
-      if (IEquals(token, name)) return true;
-      if (token.size() < name.size() && name[name.size() - token.size() - 1] == '.' &&
-          IEquals(token, std::string_view(name).substr(name.size() - token.size())))
-        return true;
-      continue;
-    }
-    if (family == AF_INET6 && token.front() == '[') {
-      const std::size_t close = token.find(']');
-      token = token.substr(1, close == std::string::npos ? std::string::npos : close - 1) +
-              (close != std::string::npos ? token.substr(close + 1) : "");
-    }
-    const int size = family == AF_INET ? 32 : 128;
-    int bits = size;
-    const std::size_t slash = token.find('/');
-    if (slash != std::string::npos) {
-      bits = std::atoi(token.c_str() + slash + 1);
-      token.resize(slash);
-      if (bits <= 0 || bits > size) bits = size;
-    }
-    unsigned char network[16];
-    if (!IsAddress(family, token, network)) continue;
-    const int bytes = bits / 8, rest = bits % 8;
-    if (std::memcmp(address, network, static_cast<std::size_t>(bytes)) != 0) continue;
-    if (rest && ((address[bytes] ^ network[bytes]) & (0xff00 >> rest) & 0xff)) continue;
-    return true;
-  }
-  return false;
-}
-
-// The environment's value of a variable, nothing when unset or empty.
-const char* Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : nullptr;
-}
-
 std::string Base64(const std::string& text) {
   std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
   const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
@@ -594,16 +162,6 @@ std::string Base64(const std::string& text) {
   out.resize(static_cast<std::size_t>(n));
   return out;
 }
-
-// How a request reaches its server: direct, or through an HTTP proxy.
-struct Route {
-  bool viaProxy = false;
-  std::string host;
-  int port = 0;
-  bool credentials = false;
-  std::string user, password;
-  std::string shown;  // the proxy as messages name it, without its user information
-};
 
 // The reason a certificate was refused, noted by the verification of this thread's handshake.
 thread_local long tlsVerifyError = X509_V_OK;
@@ -811,7 +369,6 @@ bool Resolves(const std::string& host) {
 }
 
 constexpr int kMaxRedirects = 5;
-constexpr int kEnvironmentProxyPort = 1080;  // curl's, for a proxy variable without port
 
 // The head of an answer (status line and header fields) is bounded: past these a server could
 // make the client keep header lines without end until the time-out. Generous for any service
@@ -968,11 +525,7 @@ struct Client::Impl {
   // Whether the last call may have put a byte of its request on the wire.
   bool requestMayHaveLeft = false;
 
-  std::optional<bool> useProxy;
-  std::string proxyServer;
-  int32_t proxyPort = kDefaultProxyPort;
-  std::string proxyUser;
-  std::string proxyPassword;
+  ProxySettings proxy;
   int32_t timeoutMs = kDefaultTimeoutMs;
   std::string caFile;
   std::string endPoint;
@@ -984,64 +537,8 @@ struct Client::Impl {
   std::string httpKey;
   std::unique_ptr<Watchdog> watchdog;  // after the client: it goes first
 
-  // Any text that reaches a message: the password never does.
-  std::string Scrub(std::string text) const {
-    if (proxyPassword.empty()) return text;
-    for (std::size_t at = text.find(proxyPassword); at != std::string::npos;
-         at = text.find(proxyPassword, at + std::strlen(kMask)))
-      text.replace(at, proxyPassword.size(), kMask);
-    return text;
-  }
-
-  std::string ProxyName() const {
-    return Scrub(RedactUrl(proxyServer)) + ":" + std::to_string(proxyPort);
-  }
-
-  // The proxy of a request: the connector's once UseProxy is set, else the environment's as curl
-  // reads it (http_proxy, never HTTP_PROXY, which a CGI request could set; https_proxy or
-  // HTTPS_PROXY; then all_proxy or ALL_PROXY; no_proxy or NO_PROXY exempting hosts).
-  Route RouteFor(const Url& url) const {
-    Route route;
-    Url proxy;
-    if (useProxy.has_value()) {
-      if (!*useProxy) return route;  // direct, whatever the environment says
-      if (Trim(proxyServer).empty())
-        Fail(errSoapProxy, "No se ha indicado el servidor proxy (ProxyServer)");
-      if (!ParseUrl(proxyServer, proxy, "http", proxyPort) || proxy.scheme != "http")
-        Fail(errSoapProxy, "El servidor proxy " + ProxyName() + " no es válido");
-      route.shown = ProxyName();
-      if (!proxyUser.empty()) {
-        route.credentials = true;
-        route.user = proxyUser;
-        route.password = proxyPassword;
-      }
-    } else {
-      const std::string own = url.scheme + "_proxy";
-      std::string upper = own;
-      std::transform(upper.begin(), upper.end(), upper.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-      const char* value = Environment(own.c_str());
-      if (!value && url.scheme != "http") value = Environment(upper.c_str());
-      if (!value) value = Environment("all_proxy");
-      if (!value) value = Environment("ALL_PROXY");
-      if (!value) return route;
-      const char* exempt = Environment("no_proxy");
-      if (!exempt) exempt = Environment("NO_PROXY");
-      if (exempt && Exempt(url, exempt)) return route;
-      route.shown = RedactUrl(value);
-      if (!ParseUrl(Trim(value), proxy, "http", kEnvironmentProxyPort) || proxy.scheme != "http")
-        Fail(errSoapProxy, "El servidor proxy " + route.shown + " no es válido");
-    }
-    if (proxy.hasUser && !route.credentials) {
-      route.credentials = true;
-      route.user = proxy.user;
-      route.password = proxy.password;
-    }
-    route.viaProxy = true;
-    route.host = proxy.host;
-    route.port = proxy.port;
-    return route;
-  }
+  std::string Scrub(std::string text) const { return proxy.Scrub(std::move(text)); }
+  std::string ProxyName() const { return proxy.Name(); }
 
   // The client for a server by a route, reused while both stay the same.
   httplib::ClientImpl& ClientFor(const Url& url, const Route& route) {
@@ -1173,7 +670,7 @@ struct Client::Impl {
 
   HttpAnswer Exchange(const Url& url, const std::string* post, const std::string& soapAction,
                       Clock::time_point deadline, const std::string& target) {
-    const Route route = RouteFor(url);
+    const Route route = RouteFor(url, proxy);
     const bool viaProxy = route.viaProxy;
     const std::string proxyName = route.shown;
     httplib::ClientImpl& client = ClientFor(url, route);
@@ -1374,99 +871,6 @@ struct Client::Impl {
   }
 };
 
-namespace {
-
-// A child element in the given namespace (none when null); xmlNewChild would inherit the parent's.
-xmlNodePtr AddElement(xmlNodePtr parent, xmlNsPtr ns, const std::string& name) {
-  xmlNodePtr node = xmlNewDocNode(parent->doc, ns, X(name.c_str()), nullptr);
-  if (!node) Fail(errSoapRequest, "No se puede crear el mensaje SOAP");
-  xmlAddChild(parent, node);
-  return node;
-}
-
-// The request envelope of one call: SOAP 1.1, the operation element of RPC style holding the first
-// input part (typed with xsi:type when encoded), whose children are copies of the argument's nodes.
-std::string BuildEnvelope(const Operation& op, const xml::NodeList& argument) {
-  xmlDocPtr doc = xmlNewDoc(X("1.0"));
-  if (!doc) Fail(errSoapRequest, "No se puede crear el mensaje SOAP");
-  xml::DocumentState owner(doc);  // frees the document on every way out
-  xmlNodePtr env = xmlNewDocNode(doc, nullptr, X("Envelope"), nullptr);
-  xmlDocSetRootElement(doc, env);
-  xmlNsPtr nsEnv = xmlNewNs(env, X(kNsEnvelope), X("SOAP-ENV"));
-  xmlNewNs(env, X(kNsEncoding), X("SOAP-ENC"));
-  xmlNsPtr nsXsi = xmlNewNs(env, X(kNsXsi), X("xsi"));
-  xmlNewNs(env, X(kNsXsd), X("xsd"));
-  xmlSetNs(env, nsEnv);
-  xmlNodePtr body = AddElement(env, nsEnv, "Body");
-  const bool encoded = op.use == "encoded";
-  const Part* part = op.parts.empty() ? nullptr : &op.parts.front();
-
-  xmlNodePtr container = body;
-  if (op.style == "rpc") {
-    xmlNodePtr call = AddElement(body, nullptr, op.name);
-    if (!op.ns.empty()) xmlSetNs(call, xmlNewNs(call, X(op.ns.c_str()), X("ns0")));
-    if (encoded) xmlNewNsProp(call, nsEnv, X("encodingStyle"), X(op.encodingStyle.c_str()));
-    container = call;
-    if (part && !part->name.empty()) {
-      xmlNodePtr arg = AddElement(call, nullptr, part->name);
-      if (encoded && !part->type.local.empty()) {
-        std::string prefix;
-        if (part->type.ns == kNsXsd) {
-          prefix = "xsd";
-        } else if (part->type.ns == kNsEncoding) {
-          prefix = "SOAP-ENC";
-        } else if (!part->type.ns.empty()) {
-          prefix = part->type.prefix;
-          static const char* reserved[] = {"SOAP-ENV", "SOAP-ENC", "xsi", "xsd", "ns0", "xml"};
-          if (prefix.empty() || std::any_of(std::begin(reserved), std::end(reserved),
-                                            [&](const char* r) { return prefix == r; }))
-            prefix = "ns1";
-        }
-        if (!prefix.empty() && prefix != "xsd" && prefix != "SOAP-ENC")
-          xmlNewNs(arg, X(part->type.ns.c_str()), X(prefix.c_str()));
-        const std::string type =
-            prefix.empty() ? part->type.local : prefix + ":" + part->type.local;
-        xmlNewNsProp(arg, nsXsi, X("type"), X(type.c_str()));
-      }
-      container = arg;
-    }
-  } else if (part && !part->element.local.empty()) {
-    xmlNodePtr element = AddElement(body, nullptr, part->element.local);
-    if (!part->element.ns.empty())
-      xmlSetNs(element, xmlNewNs(element, X(part->element.ns.c_str()), X("ns0")));
-    container = element;
-  }
-
-  for (const xml::Node& node : argument.items()) {
-    xmlNodePtr source = node.raw();
-    if (!source) continue;
-    switch (source->type) {
-      case XML_ELEMENT_NODE:
-      case XML_TEXT_NODE:
-      case XML_CDATA_SECTION_NODE:
-      case XML_COMMENT_NODE:
-        break;
-      default:
-        continue;
-    }
-    xmlNodePtr copy = xmlDocCopyNode(source, doc, 1);
-    if (!copy || !xmlAddChild(container, copy)) {
-      if (copy) xmlFreeNode(copy);
-      Fail(errSoapRequest, "No se puede copiar el argumento en el mensaje SOAP");
-    }
-  }
-
-  xmlChar* text = nullptr;
-  int size = 0;
-  xmlDocDumpMemoryEnc(doc, &text, &size, "UTF-8");
-  if (!text) Fail(errSoapRequest, "No se puede escribir el mensaje SOAP");
-  std::string out(C(text), static_cast<std::size_t>(size));
-  xmlFree(text);
-  return out;
-}
-
-}  // namespace
-
 Client::Client() : impl_(std::make_unique<Impl>()) {}
 Client::~Client() = default;
 
@@ -1562,15 +966,15 @@ void Client::ClientProperty(std::string_view name, const PropertyValue& value) {
 void Client::ConnectorProperty(std::string_view name, const PropertyValue& value) {
   Impl& d = *impl_;
   if (IEquals(name, "UseProxy")) {
-    d.useProxy = ToBool(name, value);
+    d.proxy.use = ToBool(name, value);
   } else if (IEquals(name, "ProxyServer")) {
-    d.proxyServer = Trim(ToText(value));
+    d.proxy.server = Trim(ToText(value));
   } else if (IEquals(name, "ProxyPort")) {
-    d.proxyPort = ToInt(name, value, 0, 65535);
+    d.proxy.port = ToInt(name, value, 0, 65535);
   } else if (IEquals(name, "ProxyUser")) {
-    d.proxyUser = ToText(value);
+    d.proxy.user = ToText(value);
   } else if (IEquals(name, "ProxyPassword")) {
-    d.proxyPassword = ToText(value);
+    d.proxy.password = ToText(value);
   } else if (IEquals(name, "Timeout")) {
     const int32_t ms = ToInt(name, value, INT32_MIN, INT32_MAX);
     d.timeoutMs = ms > 0 ? ms : kDefaultTimeoutMs;
@@ -1600,64 +1004,6 @@ std::optional<xml::NodeList> Client::Call(std::string_view operation,
 
   HttpAnswer answer = d.Transfer(url, &request, op.soapAction);
   return ReadAnswer(answer.status, answer.body, answer.charset, target, d.detail);
-}
-
-std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view bytes,
-                                        const std::string& charset, const std::string& target,
-                                        std::string& detail) {
-  detail.clear();
-  const bool httpError = httpStatus < 200 || httpStatus > 299;
-  const std::string status = "HTTP " + std::to_string(httpStatus);
-  if (Trim(bytes).empty()) {
-    if (httpError) Fail(errSoapHttpStatus, "El servidor " + target + " respondió " + status);
-    return std::nullopt;
-  }
-
-  xml::Document doc;
-  if (!doc.LoadBytes(bytes, charset)) {
-    if (httpError)
-      Fail(errSoapHttpStatus,
-           "El servidor " + target + " respondió " + status + " sin mensaje SOAP");
-    Fail(errSoapAnswerNotXml, "La respuesta de " + target + " no es XML: " + doc.parseError());
-  }
-  xmlNodePtr envelope = doc.documentElement().raw();
-  xmlNodePtr body = Is(envelope, nullptr, "Envelope") ? Child(envelope, nullptr, "Body") : nullptr;
-  if (!body) {
-    if (httpError)
-      Fail(errSoapHttpStatus,
-           "El servidor " + target + " respondió " + status + " sin mensaje SOAP");
-    Fail(errSoapAnswerNotSoap, "La respuesta de " + target + " no es un mensaje SOAP");
-  }
-
-  xmlNodePtr response = FirstElement(body);
-  if (Is(response, nullptr, "Fault")) {
-    detail = Content(Child(response, nullptr, "detail"));
-    std::string text = Trim(Content(Child(response, nullptr, "faultstring")));
-    if (text.empty())
-      text = "El servicio respondió un fallo SOAP " +
-             Trim(Content(Child(response, nullptr, "faultcode")));
-    Fail(errSoapFault, text);
-  }
-  if (httpError)
-    Fail(errSoapHttpStatus, "El servidor " + target + " respondió " + status + " sin fallo SOAP");
-  if (!response)
-    Fail(errSoapAnswerNotSoap,
-         "La respuesta de " + target + " no lleva ningún elemento de respuesta");
-
-  xmlNodePtr result = FirstElement(response);
-  std::vector<_xmlNode*> nodes;
-  if (result) {
-    // The return part may stand elsewhere in the body (href="#id"), as the rpc/encoded stacks
-    // send it.
-    xml::References references(std::max(xml::References::kDefaultBudget, bytes.size()));
-    xml::Followed followed = references.Follow(xml::Node(doc.state(), result));
-    if (!followed)
-      Fail(errSoapAnswerNotSoap,
-           "La respuesta de " + target + " no se puede leer: " + xml::DescribeProblem(followed));
-    result = followed.node.raw();
-    for (xmlNodePtr c = result->children; c; c = c->next) nodes.push_back(c);
-  }
-  return xml::NodeList(doc.state(), std::move(nodes));
 }
 
 std::string Client::detail() const {
