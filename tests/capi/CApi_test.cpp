@@ -259,9 +259,9 @@ namespace {
 
 TEST(CApiLibrary, VersionLoadedIsTheHeadersAndErrorNumbersHaveTheirSpanishText) {
   EXPECT_STREQ(prescora_version(), PRESCORA_VERSION);
-  EXPECT_EQ(std::string(PRESCORA_VERSION),
-            std::to_string(PRESCORA_VERSION_MAJOR) + "." + std::to_string(PRESCORA_VERSION_MINOR) +
-                "." + std::to_string(PRESCORA_VERSION_PATCH));
+  EXPECT_EQ(std::string(PRESCORA_VERSION), std::to_string(PRESCORA_VERSION_MAJOR) + "." +
+                                               std::to_string(PRESCORA_VERSION_MINOR) + "." +
+                                               std::to_string(PRESCORA_VERSION_PATCH));
   struct Caso {
     int32_t numero;
     const char* texto;

@@ -7,8 +7,8 @@
 
 #include "e2e/E2eFixture.h"
 #include "initiator/CInitiator.h"
-#include "support/ProxyOnlyService.h"
 #include "support/LibraryCopy.h"
+#include "support/ProxyOnlyService.h"
 
 namespace e2e {
 namespace {
