@@ -145,10 +145,12 @@ check "a member of the group dispenses; audit, counters and log land in /etc and
 # A request without identifier: the one made for it is reserved in the spool, not beside the code.
 generated() {
   sed 's/^IDPrescripcion *=.*/IDPrescripcion =/' /usr/share/prescora/peticion-ejemplo.ini \
-    >"$work/sin-id.ini" && chmod 644 "$work/sin-id.ini" &&
-    { as_user sh -c "umask 022; prescora-dispensar -q --archivo '$work/sin-id.ini'" || true; } &&
-    grep -q "solicitudDispensacion ITP" "$work/simulador.out" &&
-    [ -f /var/spool/prescora/EnCurso/Identificadores.lock ]
+    >"$work/sin-id.ini" && chmod 644 "$work/sin-id.ini" || return 1
+  as_user sh -c "umask 022; prescora-dispensar -q --archivo '$work/sin-id.ini'" || true
+  grep -q "^\[ITP" /var/lib/prescora/Auditoria/*.log ||
+    { echo "no audit section under a generated identifier"; return 1; }
+  [ -f /var/spool/prescora/EnCurso/Identificadores.lock ] ||
+    { echo "no identifiers' file"; ls -la /var/spool/prescora/EnCurso/; return 1; }
 }
 check "a member of the group dispenses a request without identifier" generated
 retrieval() {
