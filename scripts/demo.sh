@@ -48,9 +48,10 @@ finish() {
 }
 trap finish EXIT
 
-# An installation is one folder: the libraries, the launcher and the hosts side by side.
-cp "$bin/libInterface.so" "$bin/libInitiator.so" "$bin/executor.exe" "$bin/prescora-dispensar" \
-  "$bin/prescora-recuperar" "$folder/"
+# An installation is one folder: the libraries (under their sonames, with the names the
+# component layer loads as links), the launcher and the hosts side by side.
+cp -P "$bin"/libInterface.so* "$bin"/libInitiator.so* "$bin/executor.exe" \
+  "$bin/prescora-dispensar" "$bin/prescora-recuperar" "$folder/"
 
 "$bin/prescora-simulador" --port 0 --datos tools/simulador/datos-ejemplo.ini --estilo "$style" \
   >"$folder/simulador.out" 2>"$folder/simulador.err" &
