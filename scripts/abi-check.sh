@@ -11,12 +11,9 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 failed=0
 passed=0
+. scripts/lib/abi.sh
 for library in Interface Initiator prescora; do
-  file=$(readlink -f "$build/bin/lib$library.so")
-  soname=$(readelf -d "$file" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
-  baseline=cmake/abi/$soname.abi
-  headers=$build/include/prescora/$library
-  [ "$library" = prescora ] && headers=capi
+  abi_library "$build" "$library"
   if [ ! -f "$baseline" ]; then
     echo "FAIL $soname: no baseline $baseline (a new soname: scripts/abi-renew.sh $build)"
     failed=$((failed + 1))

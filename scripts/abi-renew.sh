@@ -14,12 +14,9 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 unreleased=0
 [ "${2:-}" = "--unreleased" ] && unreleased=1
+. scripts/lib/abi.sh
 for library in Interface Initiator prescora; do
-  file=$(readlink -f "$build/bin/lib$library.so")
-  soname=$(readelf -d "$file" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
-  baseline=cmake/abi/$soname.abi
-  headers=$build/include/prescora/$library
-  [ "$library" = prescora ] && headers=capi
+  abi_library "$build" "$library"
   if [ -f "$baseline" ] && [ "$unreleased" = 0 ]; then
     status=0
     abidiff --drop-private-types --no-added-syms --headers-dir2 "$headers" "$baseline" "$file" >/dev/null 2>&1 ||

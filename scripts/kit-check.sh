@@ -23,20 +23,7 @@ finish() {
 }
 trap finish EXIT
 
-passed=0
-failed=0
-check() { # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@" >"$work/last.log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ok   $what"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $what"
-    sed 's/^/     /' "$work/last.log" | tail -n 40
-  fi
-}
+. scripts/lib/check.sh
 
 host_flags=(-Wall -Wextra -Werror)
 run_env=()
