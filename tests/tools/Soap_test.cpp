@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "common/platform/errors.h"
+#include "support/ProxyOnlyService.h"
 
 namespace fs = std::filesystem;
 namespace xml = Interface::platform::xml;
@@ -56,32 +57,10 @@ void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-// A loopback port nobody listens on (bound, then released).
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
+// A loopback port nobody listens on, and the wait for a server to listen on one.
+using proxy_only::FreePort;
 bool WaitForListener(int port) {
-  for (int i = 0; i < 500; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    if (ok) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return proxy_only::Listening(port);
 }
 
 // The error a call raises; fails the test when it raises none.
