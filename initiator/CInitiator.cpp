@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "common/Trim.h"
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
@@ -30,12 +31,6 @@ constexpr const char* kDefaultEsquemaXML =
     "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
     "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" ";
 
-std::string TrimSpaces(const std::string& text) {
-  auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace
 
 CInitiator::CInitiator() noexcept {
@@ -45,7 +40,7 @@ CInitiator::CInitiator() noexcept {
     std::unique_ptr<prescora::IComponent> fileAdmin =
         platform::component::CreateObject("Interface.CFileAdmin");
 
-    std::string folder = AddBackslash(platform::component::LibraryFolder());
+    std::string folder = platform::component::InLibraryFolder("");
     archivoLog_ = folder + kLibraryTitle + ".log";
     archivoTrace_ = folder + kLibraryTitle + ".txt";
     archivoIni_ = folder + "interface.ini";
@@ -170,10 +165,10 @@ CPrescripciones CInitiator::RecuperarPrescripciones(CArgument* objArg) noexcept 
         xml::Document request;
         if (!request.Loadxml(objArg->ToString())) Raise(errArgumentXml, kRecuperar);
 
-        std::string guardar =
-            TrimSpaces(GetPrivateProfileStringEx(archivoIni_, "Initiator", "GuardarPeticionSOAP"));
+        const std::string guardar(prescora::Trim(
+            GetPrivateProfileStringEx(archivoIni_, "Initiator", "GuardarPeticionSOAP"), " "));
         if (convert::IsNumeric(guardar) && convert::LeadingNumber(guardar) != 0) {
-          std::string copy = AddBackslash(platform::component::LibraryFolder()) + "Initiator.xml";
+          std::string copy = platform::component::InLibraryFolder("Initiator.xml");
           if (platform::files::IsFile(copy)) {
             platform::files::MakeWritable(copy);
             platform::files::Delete(copy);

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Trim.h"
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/convert.h"
@@ -32,17 +33,9 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::string TrimBlanks(std::string_view text) {
-  auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
-}
-
-// Text without the white space around it (spaces, tabs, line ends of an indented answer).
-std::string TrimSpace(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
+// Text without the spaces around it.
+constexpr std::string_view TrimBlanks(std::string_view text) {
+  return prescora::Trim(text, " ");
 }
 
 // A whole number as the service writes one ("12", "-3"): no fraction, no exponent, no letters.
@@ -109,7 +102,8 @@ std::optional<std::string> RecuperarValorNodo(const xml::Node& node, xml::Refere
       why = xml::DescribeProblem(followed);
       return;
     }
-    // An empty target leaves the element's own text, as before references were followed.
+    // An empty target leaves the element's own text: a reference to nothing never blanks a value
+    // the element gives itself.
     if (TrimBlanks(*value).empty()) value = node.Text();
   });
   objTrace().WriteTrace(nullptr, false, kRecuperarValorNodo, "");
@@ -199,7 +193,8 @@ bool CPrescripciones::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
 
     // A code that is not a whole number is no answer of success: the service refused, in words
     // this reader cannot tell. An empty one counts as absent.
-    const std::string code = codigoError ? TrimSpace(*codigoError) : std::string();
+    // Spaces, tabs and the line ends of an indented answer around the number are no part of it.
+    const std::string code(codigoError ? prescora::Trim(*codigoError, " \t\r\n") : "");
     if (!code.empty()) {
       if (IsWholeNumber(code)) {
         try {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/Trim.h"
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/component.h"
@@ -17,11 +18,8 @@ namespace xml = platform::xml;
 
 namespace {
 
-std::string_view TrimSpaces(std::string_view text) {
-  auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
+constexpr std::string_view TrimSpaces(std::string_view text) {
+  return prescora::Trim(text, " ");
 }
 
 // One simple element: "<name >value</name>" and CR LF. The value is escaped so that it stays one

@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "common/Trim.h"
 #include "common/modError.h"
 #include "common/modGlobal.h"
 #include "common/platform/convert.h"
@@ -23,11 +24,8 @@ namespace {
 
 constexpr const char* kSetInternalResponse = "CRespuestaPeticion.SetInternalResponse";
 
-std::string_view TrimSpaces(std::string_view text) {
-  auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
+constexpr std::string_view TrimSpaces(std::string_view text) {
+  return prescora::Trim(text, " ");
 }
 
 std::string UpperAscii(std::string text) {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "common/Trim.h"
 #include "common/platform/errors.h"
 
 namespace PRESCORA_NS::platform::convert {
@@ -18,11 +19,7 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
+using prescora::Trim;
 
 // Length of the number at the start of `text`: sign, digits with an optional fraction (at least
 // one digit in all), optional exponent (E or D, as the runtime reads it). 0 when there is none.

@@ -4,20 +4,6 @@
 
 namespace PRESCORA_NS::platform::inirules {
 
-namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-}  // namespace
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "common/Export.h"
+#include "common/Trim.h"
 
 namespace PRESCORA_NS::platform::inirules {
 
-// Spaces and tabs around the text removed.
-std::string_view Trim(std::string_view text);
+// A name or value without the blanks (spaces, tabs) around it.
+inline std::string_view Trim(std::string_view text) {
+  return prescora::Trim(text, prescora::kBlanks);
+}
 
 // Names are compared without regard to case.
 bool SameName(std::string_view a, std::string_view b);

@@ -34,7 +34,7 @@ namespace {
 bool ToBool(std::string_view name, const PropertyValue& v) {
   if (auto b = std::get_if<bool>(&v)) return *b;
   if (auto i = std::get_if<int32_t>(&v)) return *i != 0;
-  const std::string t = Trim(std::get<std::string>(v));
+  const std::string t(Trim(std::get<std::string>(v)));
   if (IEquals(t, "true") || IEquals(t, "verdadero")) return true;
   if (IEquals(t, "false") || IEquals(t, "falso")) return false;
   char* end = nullptr;
@@ -51,7 +51,7 @@ int32_t ToInt(std::string_view name, const PropertyValue& v, long min, long max)
     n = *i;
     ok = true;
   } else if (auto s = std::get_if<std::string>(&v)) {
-    const std::string t = Trim(*s);
+    const std::string t(Trim(*s));
     char* end = nullptr;
     errno = 0;
     n = std::strtol(t.c_str(), &end, 10);
@@ -99,7 +99,7 @@ void Client::mssoapinit(const std::string& location) {
   d.description = {};
   d.descriptionHost.clear();
   const std::string where = RedactUrl(location);
-  const std::string trimmed = Trim(location);
+  const std::string trimmed(Trim(location));
   if (trimmed.empty())
     Fail(errSoapDescriptionUnreachable, "No se ha indicado la ubicación de la descripción WSDL");
   // Download and reading together within Timeout: a description built to be slow to read must

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/Trim.h"
 #include "common/platform/errors.h"
 
 namespace PRESCORA_NS::platform::soap {
@@ -18,10 +19,12 @@ inline constexpr const char* kSource = "SoapClient";
 
 bool IEquals(std::string_view a, std::string_view b);
 bool IStartsWith(std::string_view text, std::string_view prefix);
-std::string Trim(std::string_view s);
+using prescora::Trim;
 // Only the spaces around an attribute: a parser has already turned the line breaks and tabs
 // written in it into spaces, so what remains of them came as character references.
-std::string TrimSpaces(std::string_view s);
+constexpr std::string_view TrimSpaces(std::string_view s) {
+  return Trim(s, " ");
+}
 // Whether an address may go into a request line: no control character and no white space, so
 // that none can end the line and start a header or a second request.
 bool Clean(std::string_view address);

@@ -134,10 +134,10 @@ std::optional<xml::NodeList> ReadAnswer(long httpStatus, std::string_view bytes,
   xmlNodePtr response = FirstElement(body);
   if (Is(response, nullptr, "Fault")) {
     detail = Content(Child(response, nullptr, "detail"));
-    std::string text = Trim(Content(Child(response, nullptr, "faultstring")));
+    std::string text(Trim(Content(Child(response, nullptr, "faultstring"))));
     if (text.empty())
       text = "El servicio respondió un fallo SOAP " +
-             Trim(Content(Child(response, nullptr, "faultcode")));
+             std::string(Trim(Content(Child(response, nullptr, "faultcode"))));
     Fail(errSoapFault, text);
   }
   if (httpError)

@@ -408,7 +408,7 @@ HttpAnswer Transport::Transfer(const std::string& url, const std::string* post,
     if (hop == 0) first = parsed;
     HttpAnswer answer = Exchange(parsed, post, soapAction, deadline, target, mayHaveLeft);
     answer.address = address;
-    const std::string location = TrimSpaces(answer.location);
+    const std::string location(TrimSpaces(answer.location));
     if (post || !IsRedirection(answer.status) || location.empty()) return answer;
     if (hop == kMaxRedirects)
       Fail(errSoapTransport, "Fallo del transporte HTTP con " + target + ": más de " +

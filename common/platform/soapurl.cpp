@@ -94,7 +94,7 @@ bool ParseUrl(std::string_view text, Url& url, const char* defaultScheme, int de
 }
 
 std::string Follow(const Url& from, std::string location) {
-  location = Trim(location);
+  location = std::string(Trim(location));
   const std::size_t colon = location.find(':');
   if (colon != std::string::npos && colon > 0 && location.find_first_of("/?#") > colon &&
       std::all_of(location.begin(), location.begin() + static_cast<long>(colon), [](char c) {
