@@ -86,11 +86,7 @@ std::string Mayusculas(std::string s) {
   return s;
 }
 
-std::string Recortar(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
-}
+using prescora_tools::Recortar;
 
 bool Digitos(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -236,11 +232,7 @@ int main(int argc, char** argv) {
   app.add_option("--hasta", hastaTexto, "Solo dispensaciones de esta fecha o anteriores")
       ->type_name("FECHA");
   std::string formato = "texto";
-  app.add_option("--formato", formato,
-                 "texto (para personas) o tabulado (una línea por dispensación, campos separados "
-                 "por tabuladores, para programas)")
-      ->type_name("FORMATO")
-      ->check(CLI::IsMember({"texto", "tabulado"}));
+  prescora_tools::OpcionFormato(app, formato, "dispensación");
   if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, kUso,
                                                        "Fechas: dd/mm/aaaa o aaaa-mm-dd.\n"))
     return *salida;

@@ -31,6 +31,17 @@ inline void AyudaEnEspanol(CLI::App& app, std::size_t ancho) {
 #error "PRESCORA_TOOLS_VERSION must give the package's version"
 #endif
 
+// --formato: "texto" (for people) or "tabulado" (for programs, one line per `linea`).
+inline CLI::Option* OpcionFormato(CLI::App& app, std::string& formato,
+                                  const std::string& linea = "dato") {
+  return app
+      .add_option("--formato", formato,
+                  "texto (para personas) o tabulado (una línea por " + linea +
+                      ", campos separados por tabuladores, para programas)")
+      ->type_name("FORMATO")
+      ->check(CLI::IsMember({"texto", "tabulado"}));
+}
+
 // -V, --version: "<program> <version>" on the standard output, exit status 0.
 inline void AnadirVersion(CLI::App& app) {
   auto* version =
@@ -95,6 +106,19 @@ inline std::optional<int> LeerLineaDeOrdenes(CLI::App& app, int argc, char** arg
               << ". Use --help para ver las opciones." << std::endl;
     return uso;
   }
+}
+
+// The errors the front object collected, as the text output lists them.
+template <typename Errores>
+void ErroresEnTexto(const Errores& errores) {
+  if (errores.empty()) {
+    std::cout << "  Errores:                ninguno\n";
+    return;
+  }
+  std::cout << "  Errores:                " << errores.size() << "\n";
+  for (const auto& e : errores)
+    std::cout << "    (" << e.Number() << ") " << Visible(e.Description()) << "  ["
+              << Visible(e.Source()) << "]\n";
 }
 
 // The end of a tabulated output: the errors the front object collected, then the exit status.

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "common/Trim.h"
 
 namespace prescora_tools {
 
@@ -11,11 +14,9 @@ inline std::string Minusculas(std::string s) {
   return s;
 }
 
-inline std::string Recortar(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
+// Without the white space around it.
+inline std::string Recortar(std::string_view s) {
+  return std::string(prescora::Trim(s));
 }
 
 // What a file, a card or a service gives, made safe to print: a control character (C0, DEL, or

@@ -23,6 +23,7 @@
 #include "common/platform/events.h"
 #include "interface/CInterface.h"
 #include "tools/comun/Programa.h"
+#include "tools/comun/Progreso.h"
 #include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
@@ -227,42 +228,6 @@ struct Eventos : ns::CInterfaceEvents {
   }
 };
 
-// Progress on a terminal while the library waits: a spinner and the seconds gone by.
-class Progreso {
- public:
-  explicit Progreso(bool activo) : activo_(activo) {}
-  void Paso() {
-    if (!activo_) return;
-    auto ahora = std::chrono::steady_clock::now();
-    if (!empezado_) {
-      inicio_ = ahora;
-      empezado_ = true;
-    } else if (ahora - ultimo_ < std::chrono::milliseconds(100)) {
-      return;
-    }
-    ultimo_ = ahora;
-    static const char* const kGiro[] = {"|", "/", "-", "\\"};
-    double segundos = std::chrono::duration<double>(ahora - inicio_).count();
-    char texto[96];
-    std::snprintf(texto, sizeof texto, "\r%s Esperando la respuesta del servicio... %.1f s ",
-                  kGiro[vuelta_++ % 4], segundos);
-    std::cerr << texto << std::flush;
-    visible_ = true;
-  }
-  void Terminar() {
-    if (visible_) std::cerr << "\r\033[K" << std::flush;
-    visible_ = false;
-  }
-
- private:
-  bool activo_;
-  bool empezado_ = false;
-  bool visible_ = false;
-  unsigned vuelta_ = 0;
-  std::chrono::steady_clock::time_point inicio_;
-  std::chrono::steady_clock::time_point ultimo_;
-};
-
 using prescora_tools::Escapar;
 using prescora_tools::Visible;
 
@@ -320,14 +285,7 @@ void MostrarTexto(const ns::CPeticionDispensacion& peticion, const ns::CRespuest
   lista("Avisos:                 ", r.m_intNAvisos(), r.m_colCodigoAviso(), r.m_colTextoAviso());
   lista("Motivos de rechazo:     ", r.m_intNMotivosRechazo(), r.m_colCodigoMotivosRechazo(),
         r.m_colTextoMotivosRechazo());
-  if (errores.empty()) {
-    std::cout << "  Errores:                ninguno\n";
-  } else {
-    std::cout << "  Errores:                " << errores.size() << "\n";
-    for (const auto& e : errores)
-      std::cout << "    (" << e.Number() << ") " << Visible(e.Description()) << "  ["
-                << Visible(e.Source()) << "]\n";
-  }
+  prescora_tools::ErroresEnTexto(errores);
 }
 
 void MostrarTabulado(const ns::CPeticionDispensacion& peticion, const ns::CRespuestaPeticion& r,
@@ -393,12 +351,7 @@ int main(int argc, char** argv) {
       ->type_name("ARCHIVO")
       ->group("Campos de la petición");
   std::string formato = "texto";
-  app.add_option("--formato", formato,
-                 "texto (para personas) o tabulado (una línea por dato, campos separados por "
-                 "tabuladores, para programas)")
-      ->type_name("FORMATO")
-      ->check(CLI::IsMember({"texto", "tabulado"}))
-      ->group("Salida");
+  prescora_tools::OpcionFormato(app, formato)->group("Salida");
   bool silencioso = false;
   app.add_flag("-q,--silencioso", silencioso, "No muestra el progreso mientras espera")
       ->group("Salida");
@@ -424,7 +377,16 @@ int main(int argc, char** argv) {
 
   Eventos eventos;
   interfaz.set_Events(&eventos);
-  Progreso progreso(!silencioso && formato == "texto" && isatty(STDERR_FILENO));
+  // A spinner and the seconds gone by.
+  prescora_tools::Progreso progreso(
+      !silencioso && formato == "texto" && isatty(STDERR_FILENO), std::chrono::milliseconds(100),
+      [vuelta = 0u](double segundos) mutable {
+        static const char* const kGiro[] = {"|", "/", "-", "\\"};
+        char texto[96];
+        std::snprintf(texto, sizeof texto, "%s Esperando la respuesta del servicio... %.1f s ",
+                      kGiro[vuelta++ % 4], segundos);
+        return std::string(texto);
+      });
   ns::platform::events::SetMessageLoopHook([&progreso] { progreso.Paso(); });
   ns::CRespuestaPeticion respuesta = interfaz.SolicitudDispensacion(peticion);
   ns::platform::events::SetMessageLoopHook({});

@@ -139,14 +139,7 @@ void MostrarTexto(const ns::CArgument& argumento, const ns::CPrescripciones& lis
   std::cout << "  Descripción del error:  "
             << (lista.DescripcionError().empty() ? "(ninguna)" : Visible(lista.DescripcionError()))
             << "\n";
-  if (errores.empty()) {
-    std::cout << "  Errores:                ninguno\n";
-  } else {
-    std::cout << "  Errores:                " << errores.size() << "\n";
-    for (const auto& e : errores)
-      std::cout << "    (" << e.Number() << ") " << Visible(e.Description()) << "  ["
-                << Visible(e.Source()) << "]\n";
-  }
+  prescora_tools::ErroresEnTexto(errores);
 }
 
 void MostrarTabulado(const ns::CArgument& argumento, const ns::CPrescripciones& lista,
@@ -200,12 +193,7 @@ int main(int argc, char** argv) {
       ->type_name("N")
       ->check(CLI::Range(-32768, 32767))
       ->group("Consulta");
-  app.add_option("--formato", opciones.formato,
-                 "texto (para personas) o tabulado (una línea por dato, campos separados por "
-                 "tabuladores, para programas)")
-      ->type_name("FORMATO")
-      ->check(CLI::IsMember({"texto", "tabulado"}))
-      ->group("Salida");
+  prescora_tools::OpcionFormato(app, opciones.formato)->group("Salida");
 
   if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, kUso)) return *salida;
 

@@ -6,22 +6,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/comun/Texto.h"
+
 namespace simulador {
 
 namespace {
 
-std::string Recortar(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
-std::string Minusculas(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
+using prescora_tools::Minusculas;
+using prescora_tools::Recortar;
 
 std::optional<long> Entero(const std::string& texto) {
   long valor = 0;

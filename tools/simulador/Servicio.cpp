@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/platform/xml.h"
+#include "tools/comun/Texto.h"
 
 namespace simulador {
 
@@ -40,12 +41,7 @@ const char* const kObligatorios[] = {
 const char* const kObligatoriosSinId[] = {"codColegiadoPrescriptor", "fechaPrescripcion", "TIS",
                                           "regimenReceta", "tipoPrescripcion"};
 
-std::string Recortar(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+using prescora_tools::Recortar;
 
 std::string Entero(const char* nombre, long valor) {
   return std::string("<") + nombre + " xsi:type=\"xsd:int\">" + std::to_string(valor) + "</" +

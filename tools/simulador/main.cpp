@@ -183,18 +183,7 @@ int main(int argc, char** argv) {
   app.add_option("--detalle", detalle, "Texto del detalle de los fallos SOAP simulados")
       ->type_name("TEXTO");
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion& e) {
-    std::cout << e.what() << std::endl;
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    Aviso(prescora_tools::MotivoEnEspanol(e) + ". Use --help para ver las opciones.");
-    return 2;
-  }
+  if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, 2)) return *salida;
 
   simulador::Opciones opciones;
   opciones.referencias = !sinReferencias;

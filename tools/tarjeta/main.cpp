@@ -6,6 +6,7 @@
 // is loaded from.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "common/platform/events.h"
 #include "initiator/CCard.h"
 #include "tools/comun/Programa.h"
+#include "tools/comun/Progreso.h"
 #include "tools/comun/Texto.h"
 
 namespace ns = PRESCORA_NS;
@@ -69,46 +71,6 @@ std::optional<int> EsperaConfigurada() {
   return std::nullopt;
 }
 
-// Progress on a terminal while the library waits for the card: the seconds left.
-class Progreso {
- public:
-  Progreso(bool activo, std::optional<int> espera) : activo_(activo), espera_(espera) {}
-  void Paso() {
-    if (!activo_) return;
-    auto ahora = std::chrono::steady_clock::now();
-    if (!empezado_) {
-      inicio_ = ahora;
-      empezado_ = true;
-    } else if (ahora - ultimo_ < std::chrono::milliseconds(200)) {
-      return;
-    }
-    ultimo_ = ahora;
-    const double pasados = std::chrono::duration<double>(ahora - inicio_).count();
-    char texto[96];
-    if (espera_) {
-      const double quedan = std::max(0.0, *espera_ - pasados);
-      std::snprintf(texto, sizeof texto, "\rInserte la tarjeta sanitaria... quedan %.0f s ",
-                    quedan);
-    } else {
-      std::snprintf(texto, sizeof texto, "\rInserte la tarjeta sanitaria... %.0f s ", pasados);
-    }
-    std::cerr << texto << std::flush;
-    visible_ = true;
-  }
-  void Terminar() {
-    if (visible_) std::cerr << "\r\033[K" << std::flush;
-    visible_ = false;
-  }
-
- private:
-  bool activo_;
-  std::optional<int> espera_;
-  bool empezado_ = false;
-  bool visible_ = false;
-  std::chrono::steady_clock::time_point inicio_;
-  std::chrono::steady_clock::time_point ultimo_;
-};
-
 using prescora_tools::Escapar;
 
 }  // namespace
@@ -127,16 +89,22 @@ int main(int argc, char** argv) {
       "tarjeta).");
   std::string formato = "texto";
   bool silencioso = false;
-  app.add_option("--formato", formato,
-                 "texto (para personas) o tabulado (una línea por dato, campos separados por "
-                 "tabuladores, para programas)")
-      ->type_name("FORMATO")
-      ->check(CLI::IsMember({"texto", "tabulado"}));
+  prescora_tools::OpcionFormato(app, formato);
   app.add_flag("-s,--silencioso", silencioso, "Sin la línea de progreso mientras espera");
   if (auto salida = prescora_tools::LeerLineaDeOrdenes(app, argc, argv, kUso)) return *salida;
 
-  Progreso progreso(!silencioso && formato == "texto" && isatty(STDERR_FILENO),
-                    EsperaConfigurada());
+  // The seconds left for the card, or gone by when the wait has no end.
+  prescora_tools::Progreso progreso(
+      !silencioso && formato == "texto" && isatty(STDERR_FILENO), std::chrono::milliseconds(200),
+      [espera = EsperaConfigurada()](double pasados) {
+        char texto[96];
+        if (espera)
+          std::snprintf(texto, sizeof texto, "Inserte la tarjeta sanitaria... quedan %.0f s ",
+                        std::max(0.0, *espera - pasados));
+        else
+          std::snprintf(texto, sizeof texto, "Inserte la tarjeta sanitaria... %.0f s ", pasados);
+        return std::string(texto);
+      });
   ns::platform::events::SetMessageLoopHook([&progreso] { progreso.Paso(); });
   ns::CArgument argumento;
   ns::CErrorItem error;
