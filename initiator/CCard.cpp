@@ -29,8 +29,8 @@ constexpr const char* kProcedure = "CCard.GetCardData";
 constexpr const char* kSource = "GetCardData";
 constexpr const char* kSection = "Tarjeta";
 // The wait sleeps this long between passes: the host's message loop still runs 25 times a second,
-// enough for a responsive window, and the passes cost the host about 0.2% of one processor (each
-// wake-up has its price), leaving room for the looks at the store within 2%.
+// enough for a responsive window, while each wake-up, which has its price, stays rare enough to
+// leave the host's processor to the host and the looks at the store.
 constexpr auto kPassPause = std::chrono::milliseconds(40);
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -156,7 +156,7 @@ struct CardSettings {
 CardSettings ReadSettings() {
   // One settings file serves both libraries: "Interface.ini" on disk is this library's
   // "interface.ini".
-  const std::string file = AddBackslash(platform::component::LibraryFolder()) + "interface.ini";
+  const std::string file = platform::component::InLibraryFolder("interface.ini");
   if (!platform::files::IsFile(platform::profile::ResolvedPath(file)))
     Raise(errIniNotFound, kSource);
   auto read = [&](const char* key) { return GetPrivateProfileStringEx(file, kSection, key); };

@@ -82,7 +82,7 @@ CEnCurso::Contenido ReadState(const std::string& path, const std::function<void(
 }  // namespace
 
 CEnCurso::CEnCurso(std::string strIdPrescripcion) : id_(std::move(strIdPrescripcion)) {
-  const std::string root = AddBackslash(platform::component::LibraryFolder());
+  const std::string root = platform::component::InLibraryFolder("");
   estadoPath_ = root + "EnCurso/" + id_ + ".estado";
   byte_ = ByteOf(id_);
   lock_ = std::make_unique<files::LockFile>(root + "EnCurso.lock");

@@ -18,7 +18,7 @@ namespace {
 // The library folder with its trailing "/"; path operations report no failures.
 std::string Root() noexcept {
   try {
-    return AddBackslash(platform::component::LibraryFolder());
+    return platform::component::InLibraryFolder("");
   } catch (...) {
     return AddBackslash("");
   }

@@ -359,7 +359,7 @@ void CInterface::CloseAfterFailure(Dispensing& d) noexcept {
 void CInterface::StartNextLauncher() noexcept {
   try {
     if (nextLauncher_ && nextLauncher_->Waiting()) return;
-    const std::string folder = AddBackslash(platform::component::LibraryFolder());
+    const std::string folder = platform::component::InLibraryFolder("");
     const std::string program = folder + "executor.exe";
     if (!platform::files::IsFile(program)) return;
     if (!nextLauncher_) nextLauncher_ = std::make_unique<platform::process::WaitingProgram>();
@@ -397,8 +397,7 @@ bool CInterface::WaitResponse(const std::string& strIdPrescripcion,
     CFileAdmin admin;
     // Watched before the first look, so an answer that lands after it ends the next pause.
     // The folder is named here rather than asked of `admin`, whose path getters write trace lines.
-    platform::files::FolderWatch arrivals(AddBackslash(platform::component::LibraryFolder()) +
-                                          "Recibidos");
+    platform::files::FolderWatch arrivals(platform::component::InLibraryFolder("Recibidos"));
     const auto pause = arrivals.Watching() ? kWatchedPassPause : kPassPause;
     // The state is looked at now and then, not on every pass: it costs a file opened, and an
     // answer in time never needs it. Read outside a step, it is only a hint, confirmed later.

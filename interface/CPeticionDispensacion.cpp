@@ -222,8 +222,8 @@ std::optional<xml::NodeList> CPeticionDispensacion::ToXML() noexcept {
     xml::Document document;
     if (!document.Loadxml(ToString(false))) Raise(errSoapXml, kProcedure);
     if (d_.saveSOAPMsgToFile_) {
-      std::string copy =
-          AddBackslash(platform::component::LibraryFolder()) + kLibraryTitle + ".xml";
+      const std::string copy =
+          platform::component::InLibraryFolder(std::string(kLibraryTitle) + ".xml");
       if (platform::files::IsFile(copy)) platform::files::Delete(copy);
       SaveXMLFile(document, copy);
       objLog().Writeln(

@@ -69,7 +69,7 @@ bool TryReserve(const std::string& path, const std::string& prefix, const std::s
 }  // namespace
 
 std::string ReserveGeneratedId(const std::string& prefix, const char* source) {
-  const std::string root = AddBackslash(platform::component::LibraryFolder());
+  const std::string root = platform::component::InLibraryFolder("");
   if (!platform::files::IsDirectory(root + kGeneratedIdsFolder))
     platform::files::MakeDirectory(root + kGeneratedIdsFolder);
   const std::string path = root + kGeneratedIdsFile;

@@ -24,7 +24,7 @@ CAuditor& objAuditor() noexcept {
 }
 
 FrontObjectFiles PrepareSharedObjects(const char* procedure, const void* caller) {
-  std::string folder = AddBackslash(platform::component::LibraryFolder());
+  std::string folder = platform::component::InLibraryFolder("");
   FrontObjectFiles files{folder + kLibraryTitle + ".log", folder + kLibraryTitle + ".txt",
                          folder + kLibraryTitle + ".ini"};
   ReportRefusedFiles();

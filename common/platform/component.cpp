@@ -97,6 +97,12 @@ std::string LibraryFolder() {
   return folder;
 }
 
+std::string InLibraryFolder(std::string_view name) {
+  std::string path = LibraryFolder();
+  if (path.empty() || path.back() != '/') path += '/';
+  return path.append(name);
+}
+
 void SetLibraryFolderForTesting(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   std::lock_guard lock(testFolderMutex);

@@ -39,6 +39,8 @@ inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 // The folder of the library (or program) that holds this code, without a trailing "/".
 std::string LibraryFolder();
+// A path in that folder: the folder, "/" and `name`; "" gives the folder with its "/".
+std::string InLibraryFolder(std::string_view name);
 
 // Tests that link the code statically point the library folder at a temporary folder; an empty
 // text restores the real one. Applies to the whole process.
