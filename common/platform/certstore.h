@@ -7,8 +7,8 @@
 // (a public key of the same CKA_ID stands for it on a card that is not logged in).
 //
 // Every look opens the database and the modules and closes them again, so a token that appears
-// or a certificate written onto one after an earlier look is seen on the next one. A look costs
-// roughly 10 ms of processor time; callers space their looks.
+// or a certificate written onto one after an earlier look is seen on the next one. A look is
+// costly in processor time (the whole database opened), so callers space their looks.
 //
 // Compiled into the retrieval library only.
 #pragma once

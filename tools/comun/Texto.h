@@ -14,9 +14,9 @@ inline std::string Minusculas(std::string s) {
   return s;
 }
 
-// Without the white space around it.
+// Without the spaces, tabs and line ends around it.
 inline std::string Recortar(std::string_view s) {
-  return std::string(prescora::Trim(s));
+  return std::string(prescora::Trim(s, " \t\r\n"));
 }
 
 // What a file, a card or a service gives, made safe to print: a control character (C0, DEL, or
