@@ -1,31 +1,25 @@
 #include "common/platform/soaptransport.h"
 
 #include <httplib.h>
-#include <netdb.h>
-#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 
 #include "common/platform/soap.h"
 #include "common/platform/soapbase.h"
+#include "common/platform/soapoutcome.h"
+#include "common/platform/soapwatchdog.h"
 
 namespace PRESCORA_NS::platform::soap {
 
 namespace {
-
-// Set by KeepExchangesOnOneThread: exchanges on the main thread start no thread of their own.
-std::atomic<bool> oneThread{false};
 
 // The system's certificate authorities, read once per process and shared by every TLS context.
 X509_STORE* SystemAuthorities() {
@@ -39,14 +33,6 @@ X509_STORE* SystemAuthorities() {
     return s;
   }();
   return store;
-}
-
-// The reason a certificate was refused, noted by the verification of this thread's handshake.
-thread_local long tlsVerifyError = X509_V_OK;
-
-int NoteVerification(int ok, X509_STORE_CTX* context) {
-  if (!ok && tlsVerifyError == X509_V_OK) tlsVerifyError = X509_STORE_CTX_get_error(context);
-  return ok;
 }
 
 std::string Charset(const std::string& contentType) {
@@ -70,233 +56,21 @@ std::string Base64(const std::string& text) {
   return out;
 }
 
-bool Resolves(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (found) freeaddrinfo(found);
-  return rc == 0;
-}
-
 bool IsRedirection(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// The failures of one exchange, worded for the server or the proxy they concern.
-struct Blame {
-  const std::string& target;  // the address asked, without its user information
-  const Route& route;
-  const ProxySettings& proxy;
-  int32_t timeoutMs;
-
-  [[noreturn]] void Timeout() const {
-    Fail(errSoapTimeout, "Se agotó el tiempo de espera (" + std::to_string(timeoutMs) +
-                             " ms) de la respuesta de " + target);
-  }
-  [[noreturn]] void ProxyClosed() const {
-    Fail(errSoapProxy,
-         "El servidor proxy " + route.shown + " cerró la conexión sin responder: conexión cerrada");
-  }
-};
-
-// What an exchange came to, for telling its failure.
-struct Outcome {
-  httplib::Error error = httplib::Error::Success;
-  bool answered = false;  // a whole answer came, whatever its status
-  long status = 0;        // the answer's status, known even when its body was cut short
-  bool late = false;      // the deadline came before the exchange ended
-  bool headTooLarge = false;
-  bool bodyTooLarge = false;
-  const Tunnel* tunnel = nullptr;
-};
-
-// The request is written only over a connection made, tunnelled and secured: a failure of any of
-// those leaves it unsent. Anything later (a write, a read, a time-out) may not.
-bool RequestMayHaveLeft(const Outcome& o) {
-  const httplib::Error e = o.error;
-  return !o.tunnel->failed &&
-         !(e == httplib::Error::Connection || e == httplib::Error::ConnectionTimeout ||
-           e == httplib::Error::SSLConnection || e == httplib::Error::SSLLoadingCerts ||
-           e == httplib::Error::SSLServerVerification);
-}
-
-// Refusals that hold even when an answer came: a head beyond bounds, a proxy that refused the
-// credentials or the tunnel.
-void FailOnRefusal(const Outcome& o, const Blame& blame) {
-  if (o.headTooLarge)
-    Fail(errSoapTransport, "La respuesta de " + blame.target +
-                               " trae una cabecera HTTP demasiado grande (más de " +
-                               std::to_string(kMaxHeadLines) + " líneas o " +
-                               std::to_string(kMaxHeadBytes) + " bytes)");
-  // A proxy that refuses a request often closes the connection without reading the body, so
-  // the refusal may come with a reset: the status read before it still tells.
-  const int connectStatus = o.tunnel->failed ? o.tunnel->status : 0;
-  if (connectStatus == 407 || o.status == 407 || (blame.route.viaProxy && o.status == 401))
-    Fail(errSoapProxy, "El servidor proxy " + blame.route.shown +
-                           " rechazó las credenciales (HTTP " +
-                           std::to_string(connectStatus == 407 ? 407 : o.status) + ")");
-  if (o.tunnel->failed && !o.late && connectStatus != 0)
-    Fail(errSoapProxy, "El servidor proxy " + blame.route.shown + " no abrió la conexión con " +
-                           blame.target + " (HTTP " + std::to_string(connectStatus) + ")");
-  if (o.tunnel->failed && !o.late) blame.ProxyClosed();
-}
-
-// Why the TLS handshake failed: the certificate's refusal, else the TLS library's last error.
-std::string TlsReason() {
-  std::string why;
-  if (tlsVerifyError != X509_V_OK) {
-    why = X509_verify_cert_error_string(tlsVerifyError);
-  } else if (const unsigned long code = ERR_peek_last_error()) {
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    why = text;
-  } else {
-    why = "la negociación no se completó";
-  }
-  ERR_clear_error();
-  return why;
-}
-
-// The error of an exchange that gave no whole answer.
-[[noreturn]] void FailUnanswered(const Outcome& o, const Blame& blame, int32_t maxResponseBytes,
-                                 const Url& url, bool* mayHaveLeft) {
-  using httplib::Error;
-  const std::string& target = blame.target;
-  if (o.bodyTooLarge)
-    Fail(errSoapTransport, "La respuesta de " + target + " es demasiado grande (más de " +
-                               std::to_string(maxResponseBytes) + " bytes)");
-  const bool dropped = o.error == Error::Read || o.error == Error::Write;
-  if (o.late && (dropped || o.error == Error::Connection || o.error == Error::ConnectionTimeout ||
-                 o.error == Error::Canceled || o.error == Error::SSLConnection))
-    blame.Timeout();
-  if (o.error == Error::ConnectionTimeout) blame.Timeout();
-  if (dropped && o.status >= 300)
-    Fail(errSoapHttpStatus,
-         "El servidor " + target + " respondió HTTP " + std::to_string(o.status));
-  const bool viaProxy = blame.route.viaProxy;
-  switch (o.error) {
-    case Error::SSLConnection:
-    case Error::SSLLoadingCerts:
-    case Error::SSLServerVerification:
-      Fail(errSoapTls, "Fallo de la conexión segura (TLS) con " + target +
-                           ": no se pudo verificar el servidor o negociar la conexión: " +
-                           blame.proxy.Scrub(TlsReason()));
-    case Error::Read:
-    case Error::Write:
-      if (viaProxy) blame.ProxyClosed();
-      Fail(errSoapTransport,
-           "El servidor " + target + " cerró la conexión: conexión cerrada sin respuesta completa");
-    case Error::Success:  // a name that does not resolve ends the attempt unmarked
-    case Error::Unknown:
-    case Error::Connection: {
-      const std::string host = viaProxy ? blame.route.host : url.host;
-      if (!Resolves(host)) {
-        if (mayHaveLeft) *mayHaveLeft = false;
-        if (viaProxy)
-          Fail(errSoapProxy, "No se encuentra el servidor proxy " + blame.route.shown +
-                                 ": no se puede resolver el nombre " + host);
-        Fail(errSoapHostNotFound, "No se encuentra el servidor de " + target +
-                                      ": no se puede resolver el nombre " + host);
-      }
-      if (viaProxy)
-        Fail(errSoapProxy, "No se puede conectar con el servidor proxy " + blame.route.shown +
-                               " (conexión rechazada o inaccesible)");
-      Fail(errSoapConnectionRefused,
-           "No se puede conectar con " + target + " (conexión rechazada o inaccesible)");
-    }
-    default:
-      Fail(errSoapTransport,
-           "Fallo del transporte HTTP con " + target + ": " + httplib::to_string(o.error));
-  }
-}
-
 }  // namespace
-
-// Bounds an exchange: at its deadline it shuts the connection of the request under way, so a
-// server that sends its answer a byte at a time cannot hold the call. One thread per client,
-// asleep between exchanges; or, on the main thread of a process that keeps its exchanges on one
-// thread, no thread at all (a second thread would make every later change of the process's memory
-// cost a signal to the other processor): the exchange then keeps its own deadline, every wait for
-// the socket bounded by the time left and every piece of the answer checked against it.
-class Watchdog {
- public:
-  Watchdog() : polled_(oneThread && ::gettid() == ::getpid()) {
-    if (!polled_) thread_ = std::thread([this] { Run(); });
-  }
-  ~Watchdog() {
-    if (polled_) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      quit_ = true;
-    }
-    woken_.notify_all();
-    thread_.join();
-  }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-
-  // Whether the exchange keeps its deadline itself, with no thread to stop it.
-  bool Polled() const { return polled_; }
-
-  void Arm(httplib::ClientImpl* client, Clock::time_point deadline) {
-    if (polled_) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    client_ = client;
-    deadline_ = deadline;
-    fired_ = false;
-    ++armed_;
-    woken_.notify_all();
-  }
-  // Whether it fired since Arm.
-  bool Disarm() {
-    if (polled_) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    client_ = nullptr;
-    return fired_;
-  }
-
- private:
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!quit_) {
-      if (!client_) {
-        woken_.wait(lock);
-        continue;
-      }
-      const unsigned long armed = armed_;
-      if (woken_.wait_until(lock, deadline_, [&] { return quit_ || !client_ || armed_ != armed; }))
-        continue;
-      fired_ = true;
-      client_->stop();
-      client_ = nullptr;
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable woken_;
-  httplib::ClientImpl* client_ = nullptr;
-  Clock::time_point deadline_;
-  unsigned long armed_ = 0;
-  bool fired_ = false;
-  bool quit_ = false;
-  const bool polled_;
-  std::thread thread_;  // last: it starts once the rest is set
-};
 
 void InitTransport() {
   static std::once_flag once;
   std::call_once(once, [] { OPENSSL_init_ssl(OPENSSL_INIT_LOAD_CONFIG, nullptr); });
 }
 
-void KeepExchangesOnOneThread() noexcept {
-  oneThread = true;
-}
-
 void WarmTransport() {
   InitTransport();
   httplib::Client warm("http://127.0.0.1:1");
-  if (!oneThread) std::thread([] {}).join();
+  if (!ExchangesOnOneThread()) std::thread([] {}).join();
 }
 
 void CheckRedirection(const Url& first, const Url& from, const Url& to, const std::string& target) {
@@ -493,8 +267,7 @@ HttpAnswer Transport::Exchange(const Url& url, const std::string* post,
   unsigned char address[16];
   if (!url.ipv6 && !IsAddress(AF_INET, url.host, address)) tunnel.serverName = url.host;
   tunnel.deadline = deadline;
-  tlsVerifyError = X509_V_OK;
-  ERR_clear_error();
+  ForgetTlsReason();
   // A request that must not go twice (a call of the service) never goes over a connection kept
   // from an earlier exchange: the server may have closed it meanwhile, and then the request
   // fails with nobody able to tell whether it was seen. It gets a connection of its own.
@@ -515,7 +288,8 @@ HttpAnswer Transport::Exchange(const Url& url, const std::string* post,
   outcome.answered = static_cast<bool>(result);
   outcome.late = fired || Clock::now() >= deadline;
   outcome.headTooLarge = head.tooLarge;
-  outcome.tunnel = &tunnel;
+  outcome.tunnelFailed = tunnel.failed;
+  outcome.tunnelStatus = tunnel.status;
   if (mayHaveLeft) *mayHaveLeft = RequestMayHaveLeft(outcome);
   if (result) {
     answer.status = result->status;
