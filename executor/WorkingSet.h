@@ -5,8 +5,8 @@
 // libraries, heap, stack, code); large ones, such as a thread stack kept for reuse or a library's
 // data tables, are left alone. Every copy marks, once its work is done, the pages it needed in a
 // map shared by all copies of the serving process; a page once needed is made ready for every
-// copy after. Making all candidates ready instead costs three times the work (most code of the
-// libraries is never run by a copy), and the time to give them back when the copy ends.
+// copy after. Making all candidates ready instead would be much more work (most code of the
+// libraries is never run by a copy), and more to give back when the copy ends.
 // Nothing happens where the system cannot do it.
 #pragma once
 

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/Trim.h"
 #include "common/platform/files.h"
 
 namespace PRESCORA_NS::platform::xml {
@@ -439,10 +440,9 @@ bool Document::Save(const std::string& path) const {
 
   // Written under a hidden name in the same folder, then renamed over the destination. Not forced
   // to disk: the documents saved here are spool files that another process reads moments later,
-  // from the page cache. Waiting for the disk at each of them cost a dispensing about a
-  // millisecond and kept nothing safe that matters after a power cut; the records that must
-  // survive one (audit marks, settings, late answers kept aside) are flushed where they are
-  // written.
+  // from the page cache. Waiting for the disk at each of them would slow every dispensing and
+  // keep nothing safe that matters after a power cut; the records that must survive one (audit
+  // marks, settings, late answers kept aside) are flushed where they are written.
   static std::atomic<unsigned> counter{0};
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -522,14 +522,13 @@ std::optional<std::string> HrefOf(xmlNodePtr n) {
   return out;
 }
 
-// "#x" names the id x; the older readers took the text without any "#" and blanks around it.
+// The id an href names: its text without any "#" and without the white space around it, so
+// "#x", "x" and " #x " all name x, as writers of these answers have put them.
 std::string IdOf(const std::string& href) {
   std::string key;
   for (char c : href)
     if (c != '#') key += c;
-  const auto first = key.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  return key.substr(first, key.find_last_not_of(" \t\r\n") - first + 1);
+  return std::string(prescora::Trim(key, " \t\r\n"));
 }
 
 std::string Folded(std::string text) {
