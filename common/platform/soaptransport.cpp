@@ -56,6 +56,51 @@ std::string Base64(const std::string& text) {
   return out;
 }
 
+// Basic, sent with the first request: a proxy that refuses a request may reset the connection,
+// so a negotiation round would be lost. "" when the proxy takes no credentials.
+std::string ProxyAuthorization(const Route& route) {
+  return route.credentials ? "Basic " + Base64(route.user + ":" + route.password) : "";
+}
+
+// The request of an exchange: a GET, or the SOAP POST of `post`.
+httplib::Request MakeRequest(const Url& url, const Route& route,
+                             const std::string& proxyAuthorization, const std::string* post,
+                             const std::string& soapAction) {
+  httplib::Request req;
+  req.method = post ? "POST" : "GET";
+  req.path = url.path;
+  req.set_header("Host", url.HostHeader());
+  req.set_header("User-Agent", "Prescora SOAP");
+  req.set_header("Accept", "text/xml, application/xml, */*");
+  // Compressed answers are welcome, but not brotli: compressing each answer on the fly at
+  // brotli's default (highest) quality costs a server far more than the bytes it saves on a
+  // few kilobytes; gzip costs it little.
+  req.set_header("Accept-Encoding", "gzip, deflate");
+  if (url.hasUser)
+    req.set_header("Authorization", "Basic " + Base64(url.user + ":" + url.password));
+  // Through a tunnel (HTTPS) the credentials go with the tunnel's request, never to the server.
+  if (route.viaProxy && url.scheme == "http" && !proxyAuthorization.empty())
+    req.set_header("Proxy-Authorization", proxyAuthorization);
+  if (post) {
+    req.set_header("Content-Type", "text/xml; charset=utf-8");
+    req.set_header("SOAPAction", "\"" + soapAction + "\"");
+    req.body = *post;
+  }
+  return req;
+}
+
+// The tunnel an HTTPS exchange through a proxy asks for.
+Tunnel TunnelFor(const Url& url, const std::string& proxyAuthorization,
+                 Clock::time_point deadline) {
+  Tunnel tunnel;
+  tunnel.authority = url.Host() + ":" + std::to_string(url.port);
+  tunnel.authorization = proxyAuthorization;
+  unsigned char address[16];
+  if (!url.ipv6 && !IsAddress(AF_INET, url.host, address)) tunnel.serverName = url.host;
+  tunnel.deadline = deadline;
+  return tunnel;
+}
+
 bool IsRedirection(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -215,29 +260,8 @@ HttpAnswer Transport::Exchange(const Url& url, const std::string* post,
   client.set_read_timeout(backup.count() / 1000000, backup.count() % 1000000);
   client.set_write_timeout(backup.count() / 1000000, backup.count() % 1000000);
 
-  httplib::Request req;
-  req.method = post ? "POST" : "GET";
-  req.path = url.path;
-  req.set_header("Host", url.HostHeader());
-  req.set_header("User-Agent", "Prescora SOAP");
-  req.set_header("Accept", "text/xml, application/xml, */*");
-  // Compressed answers are welcome, but not brotli: compressing each answer on the fly at
-  // brotli's default (highest) quality costs a server far more than the bytes it saves on a
-  // few kilobytes; gzip costs it little.
-  req.set_header("Accept-Encoding", "gzip, deflate");
-  if (url.hasUser)
-    req.set_header("Authorization", "Basic " + Base64(url.user + ":" + url.password));
-  // Basic, sent with the first request: a proxy that refuses a request may reset the
-  // connection, so a negotiation round would be lost.
-  const std::string proxyAuthorization =
-      route.credentials ? "Basic " + Base64(route.user + ":" + route.password) : "";
-  if (route.viaProxy && url.scheme == "http" && route.credentials)
-    req.set_header("Proxy-Authorization", proxyAuthorization);
-  if (post) {
-    req.set_header("Content-Type", "text/xml; charset=utf-8");
-    req.set_header("SOAPAction", "\"" + soapAction + "\"");
-    req.body = *post;
-  }
+  const std::string proxyAuthorization = ProxyAuthorization(route);
+  httplib::Request req = MakeRequest(url, route, proxyAuthorization, post, soapAction);
 
   HttpAnswer answer;
   answer.limit = static_cast<std::size_t>(maxResponseBytes);
@@ -261,12 +285,7 @@ HttpAnswer Transport::Exchange(const Url& url, const std::string* post,
     return true;
   };
 
-  Tunnel tunnel;
-  tunnel.authority = url.Host() + ":" + std::to_string(url.port);
-  tunnel.authorization = proxyAuthorization;
-  unsigned char address[16];
-  if (!url.ipv6 && !IsAddress(AF_INET, url.host, address)) tunnel.serverName = url.host;
-  tunnel.deadline = deadline;
+  Tunnel tunnel = TunnelFor(url, proxyAuthorization, deadline);
   ForgetTlsReason();
   // A request that must not go twice (a call of the service) never goes over a connection kept
   // from an earlier exchange: the server may have closed it meanwhile, and then the request
