@@ -31,6 +31,44 @@ std::string ProxySettings::Name() const {
   return Scrub(RedactUrl(server)) + ":" + std::to_string(port);
 }
 
+namespace {
+
+// A no_proxy entry against a host name: the name itself or a domain above it, without regard to
+// case, leading and trailing dots ignored.
+bool NameMatches(std::string_view name, std::string token) {
+  if (!token.empty() && token.back() == '.') token.pop_back();
+  if (!token.empty() && token[0] == '.') token.erase(0, 1);
+  if (token.empty()) return false;
+  if (IEquals(token, name)) return true;
+  return token.size() < name.size() && name[name.size() - token.size() - 1] == '.' &&
+         IEquals(token, name.substr(name.size() - token.size()));
+}
+
+// A no_proxy entry against an address of `family`: the address itself, or a network in CIDR form
+// that holds it (an IPv6 entry may come in brackets).
+bool AddressMatches(int family, const unsigned char* address, std::string token) {
+  if (family == AF_INET6 && token.front() == '[') {
+    const std::size_t close = token.find(']');
+    token = token.substr(1, close == std::string::npos ? std::string::npos : close - 1) +
+            (close != std::string::npos ? token.substr(close + 1) : "");
+  }
+  const int size = family == AF_INET ? 32 : 128;
+  int bits = size;
+  const std::size_t slash = token.find('/');
+  if (slash != std::string::npos) {
+    bits = std::atoi(token.c_str() + slash + 1);
+    token.resize(slash);
+    if (bits <= 0 || bits > size) bits = size;
+  }
+  unsigned char network[16];
+  if (!IsAddress(family, token, network)) return false;
+  const int bytes = bits / 8, rest = bits % 8;
+  if (std::memcmp(address, network, static_cast<std::size_t>(bytes)) != 0) return false;
+  return !(rest && ((address[bytes] ^ network[bytes]) & (0xff00 >> rest) & 0xff));
+}
+
+}  // namespace
+
 bool Exempt(const Url& url, const std::string& list) {
   if (Trim(list) == "*") return true;
   unsigned char address[16] = {};
@@ -45,35 +83,8 @@ bool Exempt(const Url& url, const std::string& list) {
     std::string token = list.substr(at, end == std::string::npos ? std::string::npos : end - at);
     at = end == std::string::npos ? list.size() : end + 1;
     if (token.empty()) continue;
-    if (!family) {
-      if (token.back() == '.') token.pop_back();
-      if (!token.empty() && token[0] == '.') token.erase(0, 1);
-      if (token.empty()) continue;
-      if (IEquals(token, name)) return true;
-      if (token.size() < name.size() && name[name.size() - token.size() - 1] == '.' &&
-          IEquals(token, std::string_view(name).substr(name.size() - token.size())))
-        return true;
-      continue;
-    }
-    if (family == AF_INET6 && token.front() == '[') {
-      const std::size_t close = token.find(']');
-      token = token.substr(1, close == std::string::npos ? std::string::npos : close - 1) +
-              (close != std::string::npos ? token.substr(close + 1) : "");
-    }
-    const int size = family == AF_INET ? 32 : 128;
-    int bits = size;
-    const std::size_t slash = token.find('/');
-    if (slash != std::string::npos) {
-      bits = std::atoi(token.c_str() + slash + 1);
-      token.resize(slash);
-      if (bits <= 0 || bits > size) bits = size;
-    }
-    unsigned char network[16];
-    if (!IsAddress(family, token, network)) continue;
-    const int bytes = bits / 8, rest = bits % 8;
-    if (std::memcmp(address, network, static_cast<std::size_t>(bytes)) != 0) continue;
-    if (rest && ((address[bytes] ^ network[bytes]) & (0xff00 >> rest) & 0xff)) continue;
-    return true;
+    if (family ? AddressMatches(family, address, std::move(token)) : NameMatches(name, token))
+      return true;
   }
   return false;
 }
