@@ -27,6 +27,7 @@ while [ $# -gt 0 ]; do
 done
 
 scripts/install-deps.sh
+. scripts/lib/simulador.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DPRESCORA_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target Interface Initiator executor \
@@ -56,13 +57,7 @@ cp -P "$bin"/libInterface.so* "$bin"/libInitiator.so* "$bin/executor.exe" \
 "$bin/prescora-simulador" --port 0 --datos tools/simulador/datos-ejemplo.ini --estilo "$style" \
   >"$folder/simulador.out" 2>"$folder/simulador.err" &
 sim_pid=$!
-url=""
-for _ in $(seq 100); do
-  url=$(head -n1 "$folder/simulador.out" 2>/dev/null || true)
-  [ -n "$url" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
+url=$(url_del_simulador "$folder/simulador.out" "$sim_pid")
 if [ -z "$url" ]; then
   echo "El simulador no ha arrancado:" >&2
   cat "$folder/simulador.err" >&2

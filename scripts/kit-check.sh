@@ -24,6 +24,7 @@ finish() {
 trap finish EXIT
 
 . scripts/lib/check.sh
+. scripts/lib/simulador.sh
 
 host_flags=(-Wall -Wextra -Werror)
 run_env=()
@@ -124,13 +125,7 @@ check "example host: pkg-config build (C++ and C)" pkg_config_build
 "$folder/prescora-simulador" --port 0 --datos "$work/datos.ini" \
   >"$work/simulador.out" 2>"$work/simulador.err" &
 sim_pid=$!
-url=""
-for _ in $(seq 100); do
-  url=$(head -n1 "$work/simulador.out" 2>/dev/null || true)
-  [ -n "$url" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
+url=$(url_del_simulador "$work/simulador.out" "$sim_pid")
 if [ -z "$url" ]; then
   echo "FAIL the simulator did not start"
   cat "$work/simulador.err"

@@ -32,6 +32,7 @@ finish() {
 trap finish EXIT
 
 . scripts/lib/check.sh
+. scripts/lib/simulador.sh
 # As the user, in this very process (no helper process in between, so a kill reaches the program).
 as_user() {
   setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups -- env HOME="$work/home" "$@"
@@ -109,13 +110,7 @@ check "settings in /etc, data under /var, reached from the library folder" layou
 setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups -- /usr/bin/prescora-simulador \
   --port 0 --datos /usr/share/prescora/datos-ejemplo.ini >"$work/simulador.out" 2>"$work/simulador.err" &
 sim_pid=$!
-url=""
-for _ in $(seq 100); do
-  url=$(head -n1 "$work/simulador.out" 2>/dev/null || true)
-  [ -n "$url" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
+url=$(url_del_simulador "$work/simulador.out" "$sim_pid")
 [ -n "$url" ] || { echo "FAIL the simulator did not start"; cat "$work/simulador.err"; exit 1; }
 sed -i "s#^Servicio=.*#Servicio=$url#" /etc/prescora/Interface.ini
 
