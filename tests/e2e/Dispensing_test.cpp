@@ -320,12 +320,7 @@ TEST_F(Dispensing, GeneratedIdentifiersAreNeverGivenTwice) {
     threads.emplace_back([&] {
       ns::CInterface front;
       for (int i = 0; i < kEach; ++i) {
-        ns::CPeticionDispensacion request = Request("");
-        request.set_TIS("BBBB000001");
-        request.set_CodigoColegiadoPrescriptor("28/123456");
-        request.set_FechaPrescripcion("01/12/2026");
-        request.set_RegimenReceta(ns::Trabajador);
-        request.set_TipoPrescripcion(ns::Especialidad_Farmaceutica);
+        ns::CPeticionDispensacion request = sample_data::RequestWithoutId();
         ns::CRespuestaPeticion response = front.SolicitudDispensacion(request);
         std::lock_guard<std::mutex> lock(mutex);
         ids.push_back(request.IDPrescripcion());
@@ -355,12 +350,7 @@ TEST_F(Dispensing, GeneratedIdentifiersAreNeverGivenTwice) {
 TEST_F(Dispensing, GeneratedIdentifierIsWrittenBackAndTheServiceGetsThePrescriptionData) {
   StartSimulator();
   ns::CInterface front;
-  ns::CPeticionDispensacion request = Request("");
-  request.set_TIS("BBBB000001");
-  request.set_CodigoColegiadoPrescriptor("28/123456");
-  request.set_FechaPrescripcion("01/12/2026");
-  request.set_RegimenReceta(ns::Trabajador);
-  request.set_TipoPrescripcion(ns::Especialidad_Farmaceutica);
+  ns::CPeticionDispensacion request = sample_data::RequestWithoutId();
   ns::CRespuestaPeticion response = front.SolicitudDispensacion(request);
 
   const std::string prefix = "ITPF000148F0001FARM01BBBB000001";

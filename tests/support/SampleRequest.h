@@ -24,4 +24,16 @@ inline PRESCORA_NS::CPeticionDispensacion Request(const std::string& id) {
   return p;
 }
 
+// A request without identifier: the prescription's data the service needs to take it, for a
+// sample patient (BBBB000001).
+inline PRESCORA_NS::CPeticionDispensacion RequestWithoutId() {
+  PRESCORA_NS::CPeticionDispensacion p = Request("");
+  p.set_TIS("BBBB000001");
+  p.set_CodigoColegiadoPrescriptor("28/123456");
+  p.set_FechaPrescripcion("01/12/2026");
+  p.set_RegimenReceta(PRESCORA_NS::Trabajador);
+  p.set_TipoPrescripcion(PRESCORA_NS::Especialidad_Farmaceutica);
+  return p;
+}
+
 }  // namespace sample_data

@@ -63,6 +63,23 @@ bool WaitForListener(int port) {
   return proxy_only::Listening(port);
 }
 
+// A socket of the test's own listening on a free loopback port; -1 when it cannot listen.
+int LoopbackListener(int backlog, int& port) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      listen(listener, backlog) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    close(listener);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return listener;
+}
+
 // The error a call raises; fails the test when it raises none.
 Failure Raised(const std::function<void()>& body) {
   try {
@@ -714,14 +731,9 @@ TEST_F(SoapTest, AnswerHeadsAreBoundedInLinesAndBytes) {
   }
 
   // A server that never ends its head.
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  int port = 0;
+  const int listener = LoopbackListener(1, port);
+  ASSERT_GE(listener, 0);
   std::thread endless([listener] {
     const int fd = accept(listener, nullptr, nullptr);
     char buffer[4096];
@@ -738,8 +750,7 @@ TEST_F(SoapTest, AnswerHeadsAreBoundedInLinesAndBytes) {
       }
     close(fd);
   });
-  client.ConnectorProperty("EndPointURL",
-                           "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/servicio");
+  client.ConnectorProperty("EndPointURL", "http://127.0.0.1:" + std::to_string(port) + "/servicio");
   Failure f = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
   EXPECT_EQ(f.Number(), soap::errSoapTransport) << f.Description();
   endless.join();
@@ -1079,20 +1090,15 @@ TEST_F(SoapTest, TunnelThroughTheProxyKeepsItsCredentialsFromTheServer) {
   EXPECT_EQ(server.Last().posts, posts);
 
   // A "proxy" that takes each connection and closes it at once.
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  int port = 0;
+  const int listener = LoopbackListener(4, port);
+  ASSERT_GE(listener, 0);
   std::thread closer([listener] {
     for (int i = 0; i < 2; ++i) close(accept(listener, nullptr, nullptr));
   });
   for (const std::string& url : {server.Url(), std::string("http://127.0.0.1:1/servicio")}) {
     client.ConnectorProperty("EndPointURL", url);
-    UseProxy(client, ntohs(a.sin_port));
+    UseProxy(client, port);
     Failure closed = Raised([&] { client.Call("solicitudDispensacion", Nodes(kRecord)); });
     EXPECT_EQ(closed.Number(), soap::errSoapProxy) << url << ": " << closed.Description();
   }
