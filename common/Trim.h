@@ -19,4 +19,9 @@ constexpr std::string_view Trim(std::string_view text, std::string_view set = kW
   return text.substr(first, text.find_last_not_of(set) - first + 1);
 }
 
+// Only the spaces at either end: tabs and line breaks stay.
+constexpr std::string_view TrimSpaces(std::string_view text) {
+  return Trim(text, " ");
+}
+
 }  // namespace prescora

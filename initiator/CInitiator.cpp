@@ -165,8 +165,8 @@ CPrescripciones CInitiator::RecuperarPrescripciones(CArgument* objArg) noexcept 
         xml::Document request;
         if (!request.Loadxml(objArg->ToString())) Raise(errArgumentXml, kRecuperar);
 
-        const std::string guardar(prescora::Trim(
-            GetPrivateProfileStringEx(archivoIni_, "Initiator", "GuardarPeticionSOAP"), " "));
+        const std::string guardar(prescora::TrimSpaces(
+            GetPrivateProfileStringEx(archivoIni_, "Initiator", "GuardarPeticionSOAP")));
         if (convert::IsNumeric(guardar) && convert::LeadingNumber(guardar) != 0) {
           std::string copy = platform::component::InLibraryFolder("Initiator.xml");
           if (platform::files::IsFile(copy)) {

@@ -33,10 +33,7 @@ std::string Upper(std::string text) {
   return text;
 }
 
-// Text without the spaces around it.
-constexpr std::string_view TrimBlanks(std::string_view text) {
-  return prescora::Trim(text, " ");
-}
+using prescora::TrimSpaces;
 
 // A whole number as the service writes one ("12", "-3"): no fraction, no exponent, no letters.
 bool IsWholeNumber(const std::string& trimmed) {
@@ -104,7 +101,7 @@ std::optional<std::string> RecuperarValorNodo(const xml::Node& node, xml::Refere
     }
     // An empty target leaves the element's own text: a reference to nothing never blanks a value
     // the element gives itself.
-    if (TrimBlanks(*value).empty()) value = node.Text();
+    if (TrimSpaces(*value).empty()) value = node.Text();
   });
   objTrace().WriteTrace(nullptr, false, kRecuperarValorNodo, "");
   return value;
@@ -137,7 +134,7 @@ bool CPrescripciones::FromXML(xml::NodeList& objIXMLDOMNodeList) noexcept {
         if (xml::Node value = follow(node, node.nodeName())) codigoError = value.Text();
       } else if (name == "MENSAJEERROR") {
         if (xml::Node value = follow(node, node.nodeName()))
-          descripcionError_ = TrimBlanks(value.Text());
+          descripcionError_ = TrimSpaces(value.Text());
       } else if (name == "PRESCRIPCIONES") {
         xml::Node array = follow(node, node.nodeName());
         ForEach(array.childNodes(), [&](const xml::Node& reference) {

@@ -18,9 +18,7 @@ namespace xml = platform::xml;
 
 namespace {
 
-constexpr std::string_view TrimSpaces(std::string_view text) {
-  return prescora::Trim(text, " ");
-}
+using prescora::TrimSpaces;
 
 // One simple element: "<name >value</name>" and CR LF. The value is escaped so that it stays one
 // value whatever it holds.

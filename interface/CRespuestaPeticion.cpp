@@ -24,9 +24,7 @@ namespace {
 
 constexpr const char* kSetInternalResponse = "CRespuestaPeticion.SetInternalResponse";
 
-constexpr std::string_view TrimSpaces(std::string_view text) {
-  return prescora::Trim(text, " ");
-}
+using prescora::TrimSpaces;
 
 std::string UpperAscii(std::string text) {
   for (char& c : text) {

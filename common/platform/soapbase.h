@@ -20,11 +20,10 @@ inline constexpr const char* kSource = "SoapClient";
 bool IEquals(std::string_view a, std::string_view b);
 bool IStartsWith(std::string_view text, std::string_view prefix);
 using prescora::Trim;
-// Only the spaces around an attribute: a parser has already turned the line breaks and tabs
-// written in it into spaces, so what remains of them came as character references.
-constexpr std::string_view TrimSpaces(std::string_view s) {
-  return Trim(s, " ");
-}
+// An attribute takes only the spaces around it off (TrimSpaces): a parser has already turned
+// the line breaks and tabs written in it into spaces, so what remains of them came as character
+// references.
+using prescora::TrimSpaces;
 // Whether an address may go into a request line: no control character and no white space, so
 // that none can end the line and start a header or a second request.
 bool Clean(std::string_view address);
